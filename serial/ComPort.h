@@ -1,0 +1,174 @@
+#pragma once
+// The serial port object: line settings as properties, opening the device by name, pushing the settings
+// into it, the event thread while open, and closing everything again in a fixed order. All behaviour is
+// in TCustomComPort; TComPort only publishes it. Every device failure is raised as one EComPort.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "serial/ComError.h"
+#include "serial/ComSettings.h"
+#include "serial/ComTypes.h"
+#include "serial/platform/ComPlatform.h"
+
+class TComThread;
+class TComNotifyWindow;
+class TCustomComPort;
+
+using TNotifyEvent = std::function<void(TCustomComPort* Sender)>;
+using TRxCharEvent = std::function<void(TCustomComPort* Sender, int32_t Count)>;
+using TRxBufEvent = std::function<void(TCustomComPort* Sender, const void* Buffer, int32_t Count)>;
+using TComSignalEvent = std::function<void(TCustomComPort* Sender, bool OnOff)>;
+using TComErrorEvent = std::function<void(TCustomComPort* Sender, TComErrors Errors)>;
+
+enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+class TCustomComPort {
+ public:
+  // `platform` is the layer the port talks to; the system's own backend when null.
+  explicit TCustomComPort(TComPlatform* platform = nullptr);
+  virtual ~TCustomComPort();
+  TCustomComPort(const TCustomComPort&) = delete;
+  TCustomComPort& operator=(const TCustomComPort&) = delete;
+
+  std::string Name;
+
+  void Open();
+  void Close();
+
+  // Blocking transfers, on the user-interface thread.
+  int32_t Write(const void* buffer, int32_t count);
+  int32_t Read(void* buffer, int32_t count);
+  int32_t PendingInputCount();
+  TComSignals ModemSignals();
+  TComErrors LineErrors();
+  void AbortTransfers();
+
+  // Loading from the owning window's description: while loading, Connected is only recorded and
+  // re-apply hooks do nothing; Loaded ends it (and opens if Connected was recorded True).
+  void BeginLoading();
+  virtual void Loaded();
+  bool Loading() const { return loading_; }
+
+  // Published properties.
+  bool Connected() const { return connected_; }
+  void SetConnected(bool value);
+  TBaudRate BaudRate() const { return baudRate_; }
+  void SetBaudRate(TBaudRate value);
+  int32_t CustomBaudRate() const { return customBaudRate_; }
+  void SetCustomBaudRate(int32_t value);
+  const std::string& Port() const { return port_; }
+  void SetPort(const std::string& value);
+  TComParity& Parity() { return *parity_; }
+  void SetParity(const TComParity& value);
+  TStopBits StopBits() const { return stopBits_; }
+  void SetStopBits(TStopBits value);
+  TDataBits DataBits() const { return dataBits_; }
+  void SetDataBits(TDataBits value);
+  bool DiscardNull() const { return discardNull_; }
+  void SetDiscardNull(bool value);
+  char EventChar() const { return eventChar_; }
+  void SetEventChar(char value);
+  TComEvents Events() const { return events_; }
+  void SetEvents(TComEvents value) { events_ = value; }
+  TComBuffer& Buffer() { return *buffer_; }
+  void SetBuffer(const TComBuffer& value);
+  TComFlowControl& FlowControl() { return *flowControl_; }
+  void SetFlowControl(const TComFlowControl& value);
+  TComTimeouts& Timeouts() { return *timeouts_; }
+  void SetTimeouts(const TComTimeouts& value);
+  TSyncMethod SyncMethod() const { return syncMethod_; }
+  void SetSyncMethod(TSyncMethod value);
+
+  TNotifyEvent OnAfterOpen;
+  TNotifyEvent OnAfterClose;
+  TNotifyEvent OnBeforeOpen;
+  TNotifyEvent OnBeforeClose;
+  TRxCharEvent OnRxChar;
+  TRxBufEvent OnRxBuf;
+  TNotifyEvent OnTxEmpty;
+  TNotifyEvent OnBreak;
+  TNotifyEvent OnRing;
+  TComSignalEvent OnCTSChange;
+  TComSignalEvent OnDSRChange;
+  TComSignalEvent OnRLSDChange;
+  TNotifyEvent OnRxFlag;
+  TComErrorEvent OnError;
+  TNotifyEvent OnRx80Full;
+
+  // State that is not published.
+  TComPlatform& Platform() { return *platform_; }
+  TComDevice* DeviceHandle() { return device_.get(); }
+  bool HasEventWorker() const { return hasEventWorker_; }
+  TThreadPriority WorkerPriority = TThreadPriority::tpNormal;
+
+  // Re-apply hooks (the settings objects call these when a field changes).
+  virtual void ApplyLineSettings();
+  virtual void ApplyTimeoutSettings();
+  virtual void ApplyBufferSizes();
+
+  // The processing of one batch of line events, in the fixed order; run by the event thread's delivery.
+  void RunEventHandlers(TComEvents events);
+  // One event of a batch (the route of the hidden window under smWindowSync).
+  void RunEventHandler(TComEvent event);
+
+ protected:
+  // Settings persistence slots; this system never calls them.
+  virtual void StoreRegistry(const std::string& key) {}
+  virtual void StoreIniFile(const std::string& fileName) {}
+  virtual void LoadRegistry(const std::string& key) {}
+  virtual void LoadIniFile(const std::string& fileName) {}
+
+  virtual void AcquireDevice();
+  virtual void ReleaseDevice();
+  virtual void ConfigureDevice();
+
+  virtual void FireAfterClose();
+  virtual void FireAfterOpen();
+  virtual void FireBeforeClose();
+  virtual void FireBeforeOpen();
+  virtual void FireRxChar(int32_t count);
+  virtual void FireRxBuf(const void* buffer, int32_t count);
+  virtual void FireTxEmpty();
+  virtual void FireBreak();
+  virtual void FireRing();
+  virtual void FireRxFlag();
+  virtual void FireCTSChange(bool onOff);
+  virtual void FireDSRChange(bool onOff);
+  virtual void FireError(TComErrors errors);
+  virtual void FireRLSDChange(bool onOff);
+  virtual void FireRx80Full();
+
+ private:
+  friend class TComThread;
+  friend class TComNotifyWindow;
+
+  TComPlatform* platform_;
+  std::unique_ptr<TComDevice> device_;
+  std::unique_ptr<TComThread> eventWorker_;
+  std::unique_ptr<TComNotifyWindow> notifyWindow_;
+  bool hasEventWorker_ = false;
+  bool loading_ = false;
+  bool connectedRecorded_ = false;
+
+  bool connected_ = false;
+  TBaudRate baudRate_ = br9600;
+  int32_t customBaudRate_ = 9600;
+  std::string port_ = "COM1";
+  std::unique_ptr<TComParity> parity_;
+  TStopBits stopBits_ = sbOneStopBit;
+  TDataBits dataBits_ = dbEight;
+  bool discardNull_ = false;
+  char eventChar_ = 0;
+  TComEvents events_ = TComEvents::All();
+  std::unique_ptr<TComFlowControl> flowControl_;
+  std::unique_ptr<TComTimeouts> timeouts_;
+  std::unique_ptr<TComBuffer> buffer_;
+  TSyncMethod syncMethod_ = smThreadSync;
+};
+
+class TComPort : public TCustomComPort {
+ public:
+  using TCustomComPort::TCustomComPort;
+};
