@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "serial/ComError.h"
 #include "serial/ComSettings.h"
@@ -101,6 +102,10 @@ class TCustomComPort {
   TComPlatform& Platform() { return *platform_; }
   TComDevice* DeviceHandle() { return device_.get(); }
   bool HasEventWorker() const { return hasEventWorker_; }
+  // The hidden receiver; exists only while open under smWindowSync.
+  TComNotifyWindow* NotifyWindow() { return notifyWindow_.get(); }
+  // An event thread exists and has not ended (it ends by itself when its device wait fails).
+  bool EventWorkerRunning() const;
   TThreadPriority WorkerPriority = TThreadPriority::tpNormal;
 
   // Re-apply hooks (the settings objects call these when a field changes).
@@ -144,13 +149,26 @@ class TCustomComPort {
   friend class TComThread;
   friend class TComNotifyWindow;
 
+  // The device and the hidden receiver are shared with the event thread, so a thread that is still
+  // finishing a batch never touches a released object.
+  TComDevice& Device(int errorCode);
+  void StartEventWorker();
+  void StopEventWorker();
+  void ReapRetiredWorkers(bool wait);
+  void ReleaseWithoutRaising() noexcept;
+  void RunStep(TComEvent event);
+
   TComPlatform* platform_;
-  std::unique_ptr<TComDevice> device_;
+  std::shared_ptr<TComDevice> device_;
   std::unique_ptr<TComThread> eventWorker_;
-  std::unique_ptr<TComNotifyWindow> notifyWindow_;
+  // Threads stopped from inside their own delivery: they end once the handler returns.
+  std::vector<std::unique_ptr<TComThread>> retiredWorkers_;
+  std::shared_ptr<TComNotifyWindow> notifyWindow_;
   bool hasEventWorker_ = false;
   bool loading_ = false;
   bool connectedRecorded_ = false;
+  // Counts the opens, so a close can tell that a handler reopened the port while it waited.
+  uint64_t session_ = 0;
 
   bool connected_ = false;
   TBaudRate baudRate_ = br9600;

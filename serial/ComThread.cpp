@@ -1,0 +1,120 @@
+#include "serial/ComThread.h"
+
+#include "serial/ComEventMask.h"
+#include "serial/ComNotifyWindow.h"
+#include "serial/platform/ThreadPriority.h"
+#include "toolkit/Toolkit.h"
+
+TComThread::TComThread(TCustomComPort* port)
+    : port_(port),
+      platform_(port->Platform()),
+      device_(port->device_),
+      notifyWindow_(port->notifyWindow_),
+      syncMethod_(port->SyncMethod()),
+      priority_(port->WorkerPriority) {
+  // The body waits at the gate until the mask is set: the thread is created suspended.
+  thread_ = std::thread([this] { Execute(); });
+  try {
+    stopSignal_ = platform_.CreateEvent(true, false);
+    device_->SetCommMask(EventsToMask(port->Events()));
+  } catch (...) {
+    Resume();
+    thread_.join();
+    throw;
+  }
+  Resume();
+}
+
+TComThread::~TComThread() {
+  RequestStop();
+  Resume();  // a thread that never got going must still pass its gate to end
+  if (!thread_.joinable()) return;
+  // A thread blocked handing a batch to this thread finishes that batch here, then sees the stop signal.
+  if (!ended_) Toolkit().WaitServing([this] { return ended_.load(); });
+  thread_.join();
+}
+
+void TComThread::RequestStop() {
+  {
+    std::lock_guard lock(stopMutex_);
+    if (stopSignal_) stopSignal_->Set();
+  }
+  platform_.Sleep(0);
+}
+
+void TComThread::Resume() {
+  {
+    std::lock_guard lock(gateMutex_);
+    resumed_ = true;
+  }
+  gate_.notify_all();
+}
+
+void TComThread::Execute() {
+  {
+    std::unique_lock lock(gateMutex_);
+    gate_.wait(lock, [this] { return resumed_; });
+  }
+  SetCurrentThreadPriority(static_cast<int>(priority_) - static_cast<int>(TThreadPriority::tpNormal));
+
+  std::exception_ptr failure;
+  std::unique_ptr<TAsyncRecord> record = stopSignal_ ? device_->CreateAsyncRecord() : nullptr;
+  if (record) {
+    try {
+      RunLoop(*record);
+    } catch (...) {
+      // A handler's error ends the thread, but not before the exit steps below.
+      failure = std::current_exception();
+    }
+  }
+  // A mask of 0 also completes the wait that is still outstanding, so the record can go.
+  device_->SetCommMask(0);
+  device_->PurgeComm(ComApi::PURGE_TXCLEAR | ComApi::PURGE_RXCLEAR);
+  // Nobody else would ever show it; the operator should see why events stopped.
+  if (failure) Toolkit().Post([failure] { ShowException(failure); });
+  record.reset();
+  {
+    std::lock_guard lock(stopMutex_);
+    stopSignal_.reset();
+  }
+  ended_ = true;
+  Toolkit().WakeWaiters();
+}
+
+void TComThread::RunLoop(TAsyncRecord& record) {
+  for (;;) {
+    uint32_t mask = 0;
+    // A wait that cannot even be started (an unplugged adapter, a closed device) would fail again at
+    // once on every round: end as for a failed wait instead of spinning.
+    if (!device_->WaitCommEvent(mask, record) && platform_.GetLastError() != ComApi::ERROR_IO_PENDING) return;
+    if (device_->WaitForStopOrRecord(*stopSignal_, record) != 1) return;
+    uint32_t transferred = 0;
+    if (!device_->GetOverlappedResult(record, transferred)) continue;  // the batch is dropped
+    PendingEvents = MaskToEvents(mask);
+    // An empty batch (the mask was changed under a pending wait) has nothing to hand over.
+    if (!PendingEvents.Empty()) DeliverEvents();
+  }
+}
+
+void TComThread::DeliverEvents() {
+  switch (syncMethod_) {
+    case smThreadSync:
+      Toolkit().Synchronize([this] { RunHandlers(); });
+      break;
+    case smWindowSync:
+      if (notifyWindow_) notifyWindow_->SendEventMessages(PendingEvents);
+      break;
+    case smNone:
+      RunHandlers();
+      break;
+  }
+}
+
+void TComThread::RunHandlers() {
+  struct TMark {
+    std::atomic<std::thread::id>& Slot;
+    ~TMark() { Slot = std::thread::id(); }
+  } mark{handlerThread_};
+  handlerThread_ = std::this_thread::get_id();
+  port_->RunEventHandlers(PendingEvents);
+}
