@@ -1,0 +1,90 @@
+#include "toolkit/DataFiles.h"
+
+#ifdef _WIN32
+
+std::string ResolveDataFile(const std::string& name) { return name; }
+
+#else
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <optional>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> SplitName(const std::string& name) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (char c : name) {
+    if (c == '/' || c == '\\') {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part.push_back(c);
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+bool Exists(const std::string& path, bool wantDirectory) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  return !wantDirectory || S_ISDIR(st.st_mode);
+}
+
+bool SameIgnoringCase(const std::string& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i] != '\0'; ++i) {
+    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : char(c); };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return i == a.size() && b[i] == '\0';
+}
+
+std::string Join(const std::string& directory, const std::string& part) {
+  if (directory.empty()) return part;
+  if (directory == "/") return "/" + part;
+  return directory + "/" + part;
+}
+
+// The entry of `directory` that is `part` without regard to case, if there is one of the wanted kind.
+std::optional<std::string> FindIgnoringCase(const std::string& directory, const std::string& part,
+                                            bool wantDirectory) {
+  DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
+  if (!dir) return std::nullopt;
+  std::optional<std::string> best;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (!SameIgnoringCase(part, entry->d_name)) continue;
+    std::string candidate = entry->d_name;
+    if (best && candidate >= *best) continue;
+    if (Exists(Join(directory, candidate), wantDirectory)) best = candidate;
+  }
+  ::closedir(dir);
+  return best;
+}
+
+}  // namespace
+
+std::string ResolveDataFile(const std::string& name) {
+  const std::vector<std::string> parts = SplitName(name);
+  std::string path = (!name.empty() && (name[0] == '/' || name[0] == '\\')) ? "/" : "";
+  bool matching = true;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    const bool last = i + 1 == parts.size();
+    const std::string& part = parts[i];
+    std::string chosen = part;
+    if (matching && !Exists(Join(path, part), !last)) {
+      if (std::optional<std::string> found = FindIgnoringCase(path, part, !last))
+        chosen = *found;
+      else
+        matching = false;
+    }
+    path = Join(path, chosen);
+  }
+  return path.empty() ? name : path;
+}
+
+#endif
