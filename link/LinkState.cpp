@@ -1,0 +1,5 @@
+#include "link/LinkState.h"
+
+TLinkState LinkState;
+
+void ResetLinkState() { LinkState = TLinkState{}; }
