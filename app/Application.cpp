@@ -1,0 +1,54 @@
+#include "app/Application.h"
+
+#include "app/PortFile.h"
+#include "link/Link.h"
+#include "panels/Poll.h"
+
+TApplicationWindows::TApplicationWindows(TComPlatform* platform) {
+  Form1 = std::make_unique<TForm1>(platform);
+  Form3 = std::make_unique<TForm3>();
+  Form2 = std::make_unique<TForm2>();
+  Form7 = std::make_unique<TForm7>();
+  Form8 = std::make_unique<TForm8>();
+  Form9 = std::make_unique<TForm9>();
+  Form1->Form7 = Form7.get();
+  Form1->Form8 = Form8.get();
+
+  TLinkHooks hooks;
+  hooks.EnableStepButtons = [this] {
+    Form2->BitBtn2->setEnabled(true);
+    Form2->BitBtn3->setEnabled(true);
+  };
+  hooks.AddressAccepted = [this] {
+    Form7->hide();
+    Form9->show();
+  };
+  hooks.NewAddress = [this] { return Form7->Edit1->text().toInt(); };
+  BindLink(Form1->ComPort1, *Form1->Timer1, *Form1->Timer2, *Form1->Timer4, std::move(hooks));
+
+  TPanelsHost host;
+  host.MainClient = Form1->ClientArea;
+  host.SetMainWidth = [this](int width) { Form1->SetWidth(width); };
+  host.PortName = [this] { return Form1->ComPort1.Port(); };
+  host.SavePortName = [this] { SavePortName(Form1->ComPort1); };
+  host.ShowAddressDialog = [this] { Form7->show(); };
+  host.ClosePortDialog = [this] { Form8->close(); };
+  host.ShowSettings = [this] {
+    if (!Form2->isVisible()) Form2->show();
+  };
+  // Every way to start a poll is closed while one runs or waits to run.
+  host.PollActiveChanged = [this](bool active) {
+    Form1->N3->setEnabled(!active);
+    Form8->BitBtn1->setEnabled(!active);
+    Form9->BitBtn1->setEnabled(!active);
+  };
+  BindPanels(*Form3, std::move(host));
+}
+
+TApplicationWindows::~TApplicationWindows() {
+  UnbindPanels();
+  DestroyPanels();
+  UnbindLink();
+  // The port closes (and its event thread ends) before the windows it reports to go away.
+  Form1->ComPort1.Close();
+}

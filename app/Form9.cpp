@@ -1,0 +1,19 @@
+#include "app/Form9.h"
+
+#include <QStyle>
+
+#include "toolkit/Widgets.h"
+
+TForm9::TForm9()
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+  // No title-bar buttons: the window cannot be closed from there, only by its OK.
+  setWindowTitle(QString());
+  setFont(DefaultDesignFont());
+  Label1 = new QLabel(QString::fromUtf8("Новый адрес записан"), this);
+  Label1->setFont(DesignFont("Times New Roman", 13, false, true));
+  Place(Label1, 40, 16);
+  BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), "OK", this);
+  Place(BitBtn1, 64, 48, 75, 25);
+  move(441, 294);
+  FixClientSize(this, 202, 79);
+}

@@ -1,0 +1,12 @@
+#pragma once
+// The confirmation that a new address was written; its OK polls the bus again.
+#include <QLabel>
+#include <QPushButton>
+#include <QWidget>
+
+class TForm9 : public QWidget {
+ public:
+  TForm9();
+  QLabel* Label1;
+  QPushButton* BitBtn1;
+};

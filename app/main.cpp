@@ -1,0 +1,21 @@
+#include <QApplication>
+#include <QTimer>
+
+#include "app/Application.h"
+#include "toolkit/QtToolkit.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  application.setApplicationName("ORVEL Control");
+  TQtToolkit toolkit;
+  SetToolkit(&toolkit);
+  int result;
+  {
+    TApplicationWindows windows;
+    // The main window appears once the message loop runs, after every window exists.
+    QTimer::singleShot(0, windows.Form1.get(), [&] { windows.Form1->show(); });
+    result = application.exec();
+  }
+  SetToolkit(nullptr);
+  return result;
+}

@@ -1,0 +1,43 @@
+#include "panels/PanelButton.h"
+
+#include <QFile>
+#include <QImage>
+#include <QPixmap>
+
+#include "toolkit/DataFiles.h"
+#include "toolkit/Exceptions.h"
+#include "toolkit/Toolkit.h"
+
+std::string CannotOpenFileText(const std::string& fileName) {
+  return "Cannot open file \"" + fileName + "\". No such file or directory";
+}
+
+TPanelButton::TPanelButton(QWidget* parent) : QPushButton(parent) {
+  setFocusPolicy(Qt::TabFocus);
+  connect(this, &QPushButton::clicked, this, [this] {
+    if (OnClick) Guarded([this] { OnClick(this); });
+  });
+}
+
+void TPanelButton::LoadGlyph(const std::string& fileName) {
+  const QString path = QString::fromStdString(ResolveDataFile(fileName));
+  if (!QFile::exists(path)) throw EInOutError(CannotOpenFileText(fileName), 2);
+  QImage image;
+  if (!image.load(path, "BMP")) throw EInOutError("\"" + fileName + "\": bitmap image is not valid");
+  setIcon(QPixmap::fromImage(image));
+  setIconSize(image.size());
+  glyphFile_ = fileName;
+}
+
+std::string TPanelButton::ShowGlyph(const std::string& fileName, const char* caption) {
+  try {
+    LoadGlyph(fileName);
+    setText(QString());
+    return {};
+  } catch (const std::exception& e) {
+    setIcon(QIcon());
+    glyphFile_.clear();
+    setText(QString::fromUtf8(caption));
+    return e.what();
+  }
+}

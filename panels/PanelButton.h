@@ -1,0 +1,27 @@
+#pragma once
+// A panel's image button: titles, auxiliary input or settings.
+#include <QPushButton>
+#include <functional>
+#include <string>
+
+class TPanelButton : public QPushButton {
+ public:
+  explicit TPanelButton(QWidget* parent);
+
+  int Tag = 0;
+  std::function<void(TPanelButton* Sender)> OnClick;
+
+  // Loads the bitmap file into a new image, copies it into the button's glyph and frees it. A file that
+  // is missing or not a bitmap raises EInOutError and leaves the glyph as it was.
+  void LoadGlyph(const std::string& fileName);
+  const std::string& GlyphFile() const { return glyphFile_; }
+  // The same, but a picture that cannot be loaded is replaced by `caption` written on the button, so the
+  // button still tells what it is; returns the error's text then, else an empty string.
+  std::string ShowGlyph(const std::string& fileName, const char* caption);
+
+ private:
+  std::string glyphFile_;
+};
+
+// Texts of the image errors.
+std::string CannotOpenFileText(const std::string& fileName);
