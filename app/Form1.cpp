@@ -4,7 +4,6 @@
 #include <QCloseEvent>
 #include <QMenuBar>
 #include <QShowEvent>
-#include <QTimer>
 
 #include "app/Form7.h"
 #include "app/Form8.h"
@@ -83,7 +82,7 @@ void TForm1::showEvent(QShowEvent* event) {
   // Restoring from the task bar is not a showing; the start-up runs once the window is up, from the loop.
   if (event->spontaneous() || startupPending_) return;
   startupPending_ = true;
-  QTimer::singleShot(0, this, [this] {
+  Toolkit().Post([this] {
     startupPending_ = false;
     Guarded([this] { FormShow(); });
   });

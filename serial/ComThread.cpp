@@ -59,9 +59,12 @@ void TComThread::Execute() {
 
   std::exception_ptr failure;
   std::unique_ptr<TAsyncRecord> record = stopSignal_ ? device_->CreateAsyncRecord() : nullptr;
+  // The device writes the mask of a wait when the wait completes, which for the wait still outstanding at
+  // the end is the SetCommMask(0) below: the variable must live as long as the record.
+  uint32_t mask = 0;
   if (record) {
     try {
-      RunLoop(*record);
+      RunLoop(*record, mask);
     } catch (...) {
       // A handler's error ends the thread, but not before the exit steps below.
       failure = std::current_exception();
@@ -81,9 +84,9 @@ void TComThread::Execute() {
   Toolkit().WakeWaiters();
 }
 
-void TComThread::RunLoop(TAsyncRecord& record) {
+void TComThread::RunLoop(TAsyncRecord& record, uint32_t& mask) {
   for (;;) {
-    uint32_t mask = 0;
+    mask = 0;
     // A wait that cannot even be started (an unplugged adapter, a closed device) would fail again at
     // once on every round: end as for a failed wait instead of spinning.
     if (!device_->WaitCommEvent(mask, record) && platform_.GetLastError() != ComApi::ERROR_IO_PENDING) return;

@@ -32,7 +32,7 @@ class TComThread {
  private:
   void Resume();
   void Execute();
-  void RunLoop(TAsyncRecord& record);
+  void RunLoop(TAsyncRecord& record, uint32_t& mask);
   void DeliverEvents();
   void RunHandlers();
 

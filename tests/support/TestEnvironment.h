@@ -1,0 +1,31 @@
+#pragma once
+// What every GUI test program shares: one QApplication on the offscreen platform, and a fresh working
+// directory per test holding the button images, since the program keeps its files in the working directory.
+#include <string>
+
+// Creates the process's QApplication once (offscreen unless QT_QPA_PLATFORM says otherwise).
+void EnsureApplication();
+
+// Where the built programs and the sources are.
+std::string BinDir();
+std::string SourceDir();
+
+// Reads and writes whole files, byte for byte.
+std::string ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+
+// Makes a new empty directory the working directory for the life of the object, with a copy of the
+// button images in "Bmp" unless told otherwise, and goes back and removes it afterwards.
+class TScratchDirectory {
+ public:
+  explicit TScratchDirectory(bool withImages = true);
+  ~TScratchDirectory();
+  TScratchDirectory(const TScratchDirectory&) = delete;
+  TScratchDirectory& operator=(const TScratchDirectory&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::string previous_;
+};
