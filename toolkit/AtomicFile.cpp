@@ -5,7 +5,15 @@
 #include <cstring>
 #include <fcntl.h>
 #include <random>
+
+#ifdef _WIN32
+#include <io.h>
+#include <sys/stat.h>
+#include <process.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include "toolkit/Exceptions.h"
 
@@ -13,14 +21,51 @@ std::function<void(const std::string&)> AtomicFileBeforeRename;
 
 namespace {
 
+#ifdef _WIN32
+int OpenNew(const char* path) {
+  return ::_open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
+int WriteSome(int fd, const char* p, size_t n) { return ::_write(fd, p, unsigned(n)); }
+int Flush(int fd) { return ::_commit(fd); }
+int CloseFile(int fd) { return ::_close(fd); }
+int ProcessId() { return ::_getpid(); }
+bool ReplaceWith(const std::string& temporary, const std::string& path, int& error) {
+  if (::MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return true;
+  error = int(::GetLastError());
+  return false;
+}
+void FlushDirectoryOf(const std::string&) {}
+#else
+int OpenNew(const char* path) { return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644); }
+ssize_t WriteSome(int fd, const char* p, size_t n) { return ::write(fd, p, n); }
+int Flush(int fd) { return ::fsync(fd); }
+int CloseFile(int fd) { return ::close(fd); }
+int ProcessId() { return int(::getpid()); }
+bool ReplaceWith(const std::string& temporary, const std::string& path, int& error) {
+  if (::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  error = errno;
+  return false;
+}
+// The rename itself lives in the directory; without this a crash may still bring back the old file.
+void FlushDirectoryOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+#endif
+
 [[noreturn]] void Fail(const std::string& path, int error) {
   throw EInOutError(path + ": " + std::strerror(error), error);
 }
 
 std::string TemporaryNameFor(const std::string& path) {
   static std::mt19937_64 random{std::random_device{}()};
-  char suffix[32];
-  std::snprintf(suffix, sizeof suffix, ".%d.%08llx.tmp", int(::getpid()),
+  char suffix[40];
+  std::snprintf(suffix, sizeof suffix, ".%d.%08llx.tmp", ProcessId(),
                 static_cast<unsigned long long>(random() & 0xFFFFFFFFu));
   return path + suffix;
 }
@@ -29,17 +74,17 @@ std::string TemporaryNameFor(const std::string& path) {
 
 void WriteFileReplacing(const std::string& path, const std::string& content) {
   const std::string temporary = TemporaryNameFor(path);
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  int fd = OpenNew(temporary.c_str());
   if (fd < 0) Fail(path, errno);
   auto abandon = [&](int error) {
-    ::close(fd);
-    ::unlink(temporary.c_str());
+    CloseFile(fd);
+    std::remove(temporary.c_str());
     Fail(path, error);
   };
   const char* p = content.data();
   size_t left = content.size();
   while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
+    auto n = WriteSome(fd, p, left);
     if (n < 0) {
       if (errno == EINTR) continue;
       abandon(errno);
@@ -47,21 +92,22 @@ void WriteFileReplacing(const std::string& path, const std::string& content) {
     p += n;
     left -= size_t(n);
   }
-  if (::fsync(fd) != 0) abandon(errno);
-  if (::close(fd) != 0) {
+  if (Flush(fd) != 0) abandon(errno);
+  if (CloseFile(fd) != 0) {
     int error = errno;
-    ::unlink(temporary.c_str());
+    std::remove(temporary.c_str());
     Fail(path, error);
   }
   try {
     if (AtomicFileBeforeRename) AtomicFileBeforeRename(temporary);
   } catch (...) {
-    ::unlink(temporary.c_str());
+    std::remove(temporary.c_str());
     throw;
   }
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
-    int error = errno;
-    ::unlink(temporary.c_str());
+  int error = 0;
+  if (!ReplaceWith(temporary, path, error)) {
+    std::remove(temporary.c_str());
     Fail(path, error);
   }
+  FlushDirectoryOf(path);
 }

@@ -4,7 +4,7 @@
 
 #include "serial/ComNotifyWindow.h"
 #include "serial/ComPort.h"
-#include "tests/serial/MainWindowPort.h"
+#include "tests/serial/SerialTestSupport.h"
 #include "tests/serial/RecordingComPlatform.h"
 
 namespace {
@@ -47,15 +47,7 @@ struct ComEventThread : ::testing::Test {
   void OpenAndWatchSignals() {
     port.Open();
     ASSERT_TRUE(platform.WaitUntilWaiting());
-    port.OnCTSChange = [this](TCustomComPort*, bool on) {
-      fired.push_back(std::string("CTS ") + (on ? "1" : "0"));
-    };
-    port.OnDSRChange = [this](TCustomComPort*, bool on) {
-      fired.push_back(std::string("DSR ") + (on ? "1" : "0"));
-    };
-    port.OnRLSDChange = [this](TCustomComPort*, bool on) {
-      fired.push_back(std::string("RLSD ") + (on ? "1" : "0"));
-    };
+    RecordSignals(port, fired);
   }
   void TearDown() override {
     port.OnCTSChange = nullptr;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "serial/ComPort.h"
-#include "tests/serial/MainWindowPort.h"
+#include "tests/serial/SerialTestSupport.h"
 #include "tests/serial/RecordingComPlatform.h"
 
 namespace {
@@ -20,15 +20,7 @@ struct ComPortOpenClose : ::testing::Test {
     port.OnAfterOpen = [this](TCustomComPort*) { fired.push_back("AfterOpen"); };
     port.OnBeforeClose = [this](TCustomComPort*) { fired.push_back("BeforeClose"); };
     port.OnAfterClose = [this](TCustomComPort*) { fired.push_back("AfterClose"); };
-    port.OnCTSChange = [this](TCustomComPort*, bool on) {
-      fired.push_back(std::string("CTS ") + (on ? "1" : "0"));
-    };
-    port.OnDSRChange = [this](TCustomComPort*, bool on) {
-      fired.push_back(std::string("DSR ") + (on ? "1" : "0"));
-    };
-    port.OnRLSDChange = [this](TCustomComPort*, bool on) {
-      fired.push_back(std::string("RLSD ") + (on ? "1" : "0"));
-    };
+    RecordSignals(port, fired);
   }
   void TearDown() override {
     try {
@@ -38,16 +30,6 @@ struct ComPortOpenClose : ::testing::Test {
     SetToolkit(nullptr);
   }
 
-  template <typename F>
-  EComPort Raised(F f) {
-    try {
-      f();
-    } catch (const EComPort& e) {
-      return e;
-    }
-    ADD_FAILURE() << "no EComPort raised";
-    return EComPort(0);
-  }
 };
 
 TEST_F(ComPortOpenClose, OpenAndCloseRunInTheFixedOrder) {

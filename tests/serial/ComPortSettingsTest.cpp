@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "serial/ComPort.h"
-#include "tests/serial/MainWindowPort.h"
+#include "tests/serial/SerialTestSupport.h"
 #include "tests/serial/RecordingComPlatform.h"
 
 namespace {

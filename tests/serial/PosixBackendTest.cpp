@@ -12,7 +12,7 @@
 #include "serial/platform/posix/PosixLineSettings.h"
 #include "serial/platform/posix/PosixPortNames.h"
 #include "serial/platform/posix/PosixTimeouts.h"
-#include "tests/serial/MainWindowPort.h"
+#include "tests/serial/SerialTestSupport.h"
 #include "tests/serial/PtyPair.h"
 
 namespace {
@@ -160,16 +160,6 @@ struct PosixDevice : ::testing::Test {
     LoadMainWindowSettings(port);
     port.SetEvents({});
     port.SetPort(pty.SlavePath);
-  }
-  template <typename F>
-  EComPort Raised(F f) {
-    try {
-      f();
-    } catch (const EComPort& e) {
-      return e;
-    }
-    ADD_FAILURE() << "no EComPort raised";
-    return EComPort(0);
   }
 };
 

@@ -10,7 +10,7 @@
 
 #include "serial/ComPort.h"
 #include "serial/platform/posix/PosixComPlatform.h"
-#include "tests/serial/MainWindowPort.h"
+#include "tests/serial/SerialTestSupport.h"
 #include "tests/serial/PtyPair.h"
 #include "toolkit/QtToolkit.h"
 
@@ -78,16 +78,6 @@ struct PtyPort : ::testing::Test {
   void RunFor(double seconds) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     RunUntil([&] { return std::chrono::steady_clock::now() >= end; }, seconds + 1);
-  }
-  template <typename F>
-  EComPort Raised(F f) {
-    try {
-      f();
-    } catch (const EComPort& e) {
-      return e;
-    }
-    ADD_FAILURE() << "no EComPort raised";
-    return EComPort(0);
   }
 };
 
