@@ -1,5 +1,7 @@
 #include "serial/ComPort.h"
 
+#include <exception>
+
 #include <algorithm>
 
 #include "serial/ComNotifyWindow.h"
@@ -91,18 +93,30 @@ void TCustomComPort::Close() {
   FireDSRChange(false);
   FireRLSDChange(false);
   FireBeforeClose();
-  AbortTransfers();
+  // A device that refuses the purge is usually one that has gone away (an adapter pulled out). Leaving
+  // the port open on it would leave the program no way to close it or move to another port, so the port
+  // closes all the same and the refusal is reported afterwards.
+  std::exception_ptr abortFailure;
+  try {
+    AbortTransfers();
+  } catch (const EComPort&) {
+    abortFailure = std::current_exception();
+  }
   if (hasEventWorker_) {
     const uint64_t session = session_;
     StopEventWorker();
     // A handler served during the wait may have closed, or closed and reopened, the port already.
-    if (!connected_ || session_ != session) return;
+    if (!connected_ || session_ != session) {
+      if (abortFailure) std::rethrow_exception(abortFailure);
+      return;
+    }
   }
   notifyWindow_.reset();
   ReleaseDevice();
   connected_ = false;
   ReapRetiredWorkers(false);
   FireAfterClose();
+  if (abortFailure) std::rethrow_exception(abortFailure);
 }
 
 void TCustomComPort::StartEventWorker() {
