@@ -49,6 +49,11 @@ TApplicationWindows::~TApplicationWindows() {
   UnbindPanels();
   DestroyPanels();
   UnbindLink();
-  // The port closes (and its event thread ends) before the windows it reports to go away.
-  Form1->ComPort1.Close();
+  // The port closes (and its event thread ends) before the windows it reports to go away. Closing a port
+  // whose adapter was pulled out reports the refused purge; at the end of the program there is no one left
+  // to tell, and the port is closed all the same.
+  try {
+    Form1->ComPort1.Close();
+  } catch (const EComPort&) {
+  }
 }

@@ -50,7 +50,11 @@ TLinkRig::TLinkRig() {
 }
 
 TLinkRig::~TLinkRig() {
-  Port.Close();
+  // A port whose adapter was unplugged reports the refused purge as it closes.
+  try {
+    Port.Close();
+  } catch (const EComPort&) {
+  }
   UnbindLink();
 }
 

@@ -1,0 +1,177 @@
+// The link as the program runs it, in real time: the system's serial backend on the pseudo-terminal of
+// orvel-unitsim, the port's event thread, and the Qt binding with real timers.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QTimer>
+#include <chrono>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/Frame.h"
+#include "link/Link.h"
+#include "serial/ComPort.h"
+#include "tests/support/TestEnvironment.h"
+#include "toolkit/QtToolkit.h"
+#include "unitsim/SimTrace.h"
+
+extern char** environ;
+
+namespace {
+
+// orvel-unitsim as a child process, its output kept in files beside the trace.
+class TUnitSimProcess {
+ public:
+  TUnitSimProcess(const std::string& dir, std::vector<std::string> args) {
+    const std::string program = BinDir() + "/orvel-unitsim";
+    args.insert(args.begin(), program);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC;
+    posix_spawn_file_actions_addopen(&actions, 1, (dir + "/stdout.txt").c_str(), flags, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (dir + "/stderr.txt").c_str(), flags, 0644);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~TUnitSimProcess() { Stop(); }
+  bool Running() const { return pid_ > 0; }
+  void Stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+bool WaitForPath(const std::string& path, double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  struct stat st;
+  while (stat(path.c_str(), &st) != 0) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+// The fields of one trace line that matter here.
+struct TTraceLine {
+  std::string From, Kind, Bytes, Data;
+  long long StartUs = -1;
+};
+
+std::string Field(const std::string& line, const std::string& name) {
+  const std::string key = "\"" + name + "\":";
+  auto at = line.find(key);
+  if (at == std::string::npos) return {};
+  at += key.size();
+  if (line[at] == '"') {
+    const auto end = line.find('"', at + 1);
+    return line.substr(at + 1, end - at - 1);
+  }
+  const auto end = line.find_first_of(",}", at);
+  return line.substr(at, end - at);
+}
+
+std::vector<TTraceLine> ReadTrace(const std::string& path) {
+  std::vector<TTraceLine> out;
+  std::istringstream lines(ReadFileBytes(path));
+  for (std::string line; std::getline(lines, line);)
+    out.push_back({Field(line, "from"), Field(line, "kind"), Field(line, "bytes"), Field(line, "data"),
+                   std::stoll(Field(line, "start_us"))});
+  return out;
+}
+
+TEST(LinkOverAPseudoTerminal, ProbesAndReadsARegisterOfASimulatedUnit) {
+  TScratchDirectory scratch(false);
+  const std::string link = scratch.Path() + "/tty", trace = scratch.Path() + "/trace.jsonl";
+  TUnitSimProcess sim(scratch.Path(), {"--units", "3", "--link", link, "--trace", trace});
+  ASSERT_TRUE(sim.Running());
+  ASSERT_TRUE(WaitForPath(link, 10.0)) << ReadFileBytes(scratch.Path() + "/stderr.txt");
+
+  EnsureApplication();
+  TQtToolkit tk;
+  SetToolkit(&tk);
+  ResetLinkState();
+  // Nobody would press OK on a box in this test; one that opens is closed and counts as a failure.
+  std::vector<std::string> boxes;
+  QTimer watchdog;
+  watchdog.setInterval(50);
+  QObject::connect(&watchdog, &QTimer::timeout, [&] {
+    if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+      boxes.push_back(dialog->windowTitle().toStdString());
+      dialog->done(0);
+    }
+  });
+  watchdog.start();
+
+  bool present3 = false, present4 = true;
+  uint8_t value = 0;
+  {
+    TComPort port;  // the system's own backend
+    ApplyUnitLineSettings(port);
+    port.SetPort(link);
+    auto timer1 = tk.CreateTimer(), timer2 = tk.CreateTimer(), timer4 = tk.CreateTimer();
+    BindLink(port, *timer1, *timer2, *timer4);
+    port.Open();
+    LinkState.Scanning = true;
+    ProbeDevice(3);
+    present3 = !LinkState.ReplyTimedOut;
+    ProbeDevice(4);
+    present4 = !LinkState.ReplyTimedOut;
+    LinkState.Scanning = false;
+    LinkState.RegisterMode = true;
+    LinkState.Address = 3;
+    LinkState.Register = 0xAE;  // K4 colour bars, 0x80 as the unit is delivered
+    LinkState.Value = 1;
+    LinkState.CurrentValue = 0x77;
+    ReadRegister();
+    LinkState.RegisterMode = false;
+    value = LinkState.CurrentValue;
+    port.Close();
+    UnbindLink();
+  }
+  watchdog.stop();
+  SetToolkit(nullptr);
+  sim.Stop();
+
+  EXPECT_TRUE(present3);
+  EXPECT_FALSE(present4);
+  EXPECT_EQ(value, 0x80);
+  EXPECT_TRUE(boxes.empty()) << boxes.front();
+
+  const auto lines = ReadTrace(trace);
+  std::vector<std::string> wire;
+  for (const auto& l : lines) wire.push_back(l.From + " " + l.Kind + " " + l.Bytes);
+  const std::vector<std::string> expected = {
+      "host frame " + HexBytes(BuildFrame(3, cmdIdentify, {})),
+      "units frame " + HexBytes(BuildFrame(3, cmdIdentify, {})),
+      "host frame " + HexBytes(BuildFrame(4, cmdIdentify, {})),
+      "host frame " + HexBytes(BuildFrame(3, cmdSelect, {0xAE, 0, 0, 0})),
+      "units frame " + HexBytes(BuildFrame(3, cmdSelect, {})),
+      "host frame " + HexBytes(BuildFrame(3, cmdRead, {1})),
+      "units frame " + HexBytes(BuildFrame(3, cmdRead, {0x80})),
+  };
+  ASSERT_EQ(wire, expected);
+  EXPECT_EQ(lines[6].Data, "80");
+  // Loose bounds, since the simulator stamps bytes as it reads them: they show that the waits really wait.
+  EXPECT_GT(lines[2].StartUs - lines[0].StartUs, 200'000);
+  EXPECT_GT(lines[5].StartUs - lines[3].StartUs, 40'000);
+}
+
+}  // namespace
