@@ -41,3 +41,25 @@ std::string TPanelButton::ShowGlyph(const std::string& fileName, const char* cap
     return e.what();
   }
 }
+
+namespace {
+struct TSwitchButtonLook {
+  const char* OnFile;
+  const char* OffFile;
+  const char* OnCaption;
+  const char* OffCaption;
+};
+const TSwitchButtonLook SwitchButtonLooks[] = {
+    {"Bmp\\TitOn.bmp", "Bmp\\TitOff.bmp", "Титры: вкл", "Титры: выкл"},
+    {"Bmp\\AuxOn.bmp", "Bmp\\AuxOff.bmp", "Доп.вход: вкл", "Доп.вход: выкл"},
+};
+}  // namespace
+
+std::string ShowSwitchButton(TPanelButton& button, int number, bool on) {
+  const TSwitchButtonLook& look = SwitchButtonLooks[number == 1 ? 0 : 1];
+  return on ? button.ShowGlyph(look.OnFile, look.OnCaption) : button.ShowGlyph(look.OffFile, look.OffCaption);
+}
+
+std::string ShowSettingsButton(TPanelButton& button, int address) {
+  return button.ShowGlyph("BMP\\Button" + std::to_string(address) + ".bmp", "Настройки");
+}

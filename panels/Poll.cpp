@@ -143,25 +143,13 @@ void BuildUnit(int a, TProblems& problems) {
     button->show();
     unit.Buttons[b] = button;
     if (b == pbSettings) {
-      problems.Note(button->ShowGlyph("BMP\\Button" + std::to_string(a) + ".bmp", CaptionSettings));
-    } else if (b == pbTitles) {
-      if (unit.Status(spTitlesButton) == 0) {
-        problems.Note(button->ShowGlyph("Bmp\\TitOff.bmp", CaptionTitlesOff));
-        unit.ButtonOn[pbTitles] = 0;
-      } else {
-        problems.Note(button->ShowGlyph("Bmp\\TitOn.bmp", CaptionTitlesOn));
-        unit.ButtonOn[pbTitles] = 1;
-        WriteSelectedChannels(unit, irTitles, 1);
-      }
+      problems.Note(ShowSettingsButton(*button, a));
     } else {
-      if (unit.Status(spAuxButton) == 0) {
-        problems.Note(button->ShowGlyph("Bmp\\AuxOff.bmp", CaptionAuxOff));
-        unit.ButtonOn[pbAuxInput] = 0;
-      } else {
-        problems.Note(button->ShowGlyph("Bmp\\AuxOn.bmp", CaptionAuxOn));
-        unit.ButtonOn[pbAuxInput] = 1;
-        WriteSelectedChannels(unit, irAuxInput, 1);
-      }
+      // Titles and the auxiliary input come back as the file left them, and go to the unit again.
+      const bool on = unit.Status(b == pbTitles ? spTitlesButton : spAuxButton) != 0;
+      problems.Note(ShowSwitchButton(*button, b, on));
+      unit.ButtonOn[b] = on;
+      if (on) WriteSelectedChannels(unit, b == pbTitles ? irTitles : irAuxInput, 1);
     }
     button->OnClick = PanelButtonClick;
     button->Tag = ButtonTag(a, b);

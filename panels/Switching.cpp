@@ -14,18 +14,7 @@
 #include "panels/UnitPanels.h"
 #include "toolkit/Toolkit.h"
 
-const char* const CaptionTitlesOn = "Титры: вкл";
-const char* const CaptionTitlesOff = "Титры: выкл";
-const char* const CaptionAuxOn = "Доп.вход: вкл";
-const char* const CaptionAuxOff = "Доп.вход: выкл";
-const char* const CaptionSettings = "Настройки";
-
 namespace {
-
-const char* const TitOn = "Bmp\\TitOn.bmp";
-const char* const TitOff = "Bmp\\TitOff.bmp";
-const char* const AuxOn = "Bmp\\AuxOn.bmp";
-const char* const AuxOff = "Bmp\\AuxOff.bmp";
 
 // However an operation ends, its switch takes the mouse again and the link leaves register mode.
 template <typename W>
@@ -41,8 +30,8 @@ struct TOperationEnd {
 // carries its caption, and the operator is told once the operation is done.
 struct TImageProblems {
   std::vector<std::string> Texts;
-  void Show(TPanelButton* button, const char* file, const char* caption) {
-    std::string error = button->ShowGlyph(file, caption);
+  void Show(TPanelButton* button, int number, bool on) {
+    std::string error = ShowSwitchButton(*button, number, on);
     if (!error.empty()) Texts.push_back(error);
   }
   ~TImageProblems() {
@@ -111,7 +100,7 @@ void SwitchTitles(int a, QPointer<TPanelButton> button) {
   const bool on = unit.ButtonOn[pbTitles] == 0;
   ChangeStatus(a, unit, [&](TUnitPanel& u) { u.Status(spTitlesButton) = on; });
   LinkState.RegisterMode = true;
-  images.Show(button, on ? TitOn : TitOff, on ? CaptionTitlesOn : CaptionTitlesOff);
+  images.Show(button, pbTitles, on);
   unit.ButtonOn[pbTitles] = on;
   TitlesLocked = on;
   WriteSelectedChannels(unit, irTitles, on, true);
@@ -130,11 +119,11 @@ void SwitchAuxInput(int a, QPointer<TPanelButton> aux) {
       u.Status(spTitlesButton) = 0;
     });
     LinkState.RegisterMode = false;
-    images.Show(aux, AuxOn, CaptionAuxOn);
+    images.Show(aux, pbAuxInput, true);
     unit.ButtonOn[pbAuxInput] = 1;
     AuxLocked = true;
     LinkState.RegisterMode = true;
-    images.Show(titles, TitOff, CaptionTitlesOff);
+    images.Show(titles, pbTitles, false);
     unit.ButtonOn[pbTitles] = 0;
     TitlesLocked = false;
     // Titles go off on the selected channels whether or not they were on.
@@ -143,7 +132,7 @@ void SwitchAuxInput(int a, QPointer<TPanelButton> aux) {
   } else {
     ChangeStatus(a, unit, [](TUnitPanel& u) { u.Status(spAuxButton) = 0; });
     LinkState.RegisterMode = true;
-    images.Show(aux, AuxOff, CaptionAuxOff);
+    images.Show(aux, pbAuxInput, false);
     unit.ButtonOn[pbAuxInput] = 0;
     AuxLocked = false;
     WriteSelectedChannels(unit, irAuxInput, 0);

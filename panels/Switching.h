@@ -16,10 +16,3 @@ void PanelButtonClick(TPanelButton* Sender);
 // that row of the unit, each as select and write with their pacing waits; with `bareLastWrite`, the write
 // to channel K4 goes out without its wait. Ends with RegisterMode clear.
 void WriteSelectedChannels(TUnitPanel& unit, int row, uint8_t value, bool bareLastWrite = false);
-
-// Captions a button shows when its picture cannot be loaded.
-extern const char* const CaptionTitlesOn;
-extern const char* const CaptionTitlesOff;
-extern const char* const CaptionAuxOn;
-extern const char* const CaptionAuxOff;
-extern const char* const CaptionSettings;
