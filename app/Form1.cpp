@@ -10,6 +10,7 @@
 #include "app/PortFile.h"
 #include "app/PortList.h"
 #include "link/Link.h"
+#include "link/LinkOperations.h"
 #include "panels/Poll.h"
 #include "panels/UnitPanels.h"
 #include "toolkit/Exceptions.h"
@@ -117,7 +118,12 @@ void TForm1::FormShow() {
   RescanBus();
 }
 
-void TForm1::FormActivate() { LinkState.RegisterMode = false; }
+// Activation clears a register mode an abandoned exchange left behind. An operation still running on the
+// link ends its exchange itself: cleared under it, its remaining frames would go out without their
+// register and data, and a read-modify-write would write a wrong byte to a wrong register.
+void TForm1::FormActivate() {
+  if (!LinkOperationRunning()) LinkState.RegisterMode = false;
+}
 
 void TForm1::Com1Click() {
   Form8->show();

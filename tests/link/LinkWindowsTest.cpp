@@ -7,6 +7,7 @@
 
 #include "link/Frame.h"
 #include "link/Link.h"
+#include "link/LinkOperations.h"
 #include "settings/Form2.h"
 #include "tests/support/VirtualRig.h"
 
@@ -34,6 +35,34 @@ TEST(LinkInTheProgram, ActivatingTheMainWindowEndsTheRegisterExchange) {
   EXPECT_EQ(requests[1].Hex(), HexBytes(BuildFrame(1, cmdRead, {0x00})));
   EXPECT_EQ(LinkState.CurrentValue, 0x77);
   EXPECT_TRUE(rig.MessageTexts().empty());
+}
+
+TEST(LinkInTheProgram, ActivationLeavesAnOperatorsOperationItsRegisterMode) {
+  TProgramRig rig;
+  rig.AddUnit(1).SetRegister(0x4C, 0x03);
+  // The click that starts the exchange also brings the main window to the front.
+  rig.Tk.At(30'000, [&] {
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(&rig.Form1(), &activate);
+  });
+  RunLinkOperation([] {
+    LinkState.RegisterMode = true;
+    LinkState.Address = 1;
+    LinkState.Register = 0x4C;
+    LinkState.Value = 1;
+    ReadRegister();
+    EXPECT_TRUE(LinkState.RegisterMode);
+    LinkState.RegisterMode = false;
+  });
+  const auto requests = rig.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].Hex(), HexBytes(BuildFrame(1, cmdRead, {0x01})));
+  EXPECT_EQ(LinkState.CurrentValue, 0x03);
+  // Once the operation is over, activation clears what an abandoned exchange left set.
+  LinkState.RegisterMode = true;
+  QEvent activate(QEvent::WindowActivate);
+  QApplication::sendEvent(&rig.Form1(), &activate);
+  EXPECT_FALSE(LinkState.RegisterMode);
 }
 
 TEST(LinkInTheProgram, WriteReplyReenablesBothStepButtons) {
