@@ -1,7 +1,9 @@
 #include "settings/Form2.h"
 
+#include <QShowEvent>
 #include <functional>
 
+#include "toolkit/Toolkit.h"
 #include "toolkit/Widgets.h"
 
 namespace {
@@ -95,4 +97,16 @@ int TForm2::AbsoluteIndex(const QTreeWidgetItem* node) const {
   for (int i = 0; i < NodeCount; ++i)
     if (NodeAt(i) == node) return i;
   return -1;
+}
+
+void TForm2::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!event->spontaneous()) Guarded([this] { FormShow(); });
+}
+
+void TForm2::FormShow() {
+  for (QWidget* editor : std::initializer_list<QWidget*>{CheckBox1, Edit6, BitBtn2, BitBtn3, TrackBar1, Button2,
+                                                          Label1, Label2, Label3})
+    editor->hide();
+  for (int group : {0, 4, 9, 17, 25, 33}) NodeAt(group)->setExpanded(false);
 }

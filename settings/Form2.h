@@ -25,8 +25,14 @@ class TForm2 : public QWidget {
   QLabel* Label3;
   QPushButton* Button2;
 
+  // Shown: only the tree and the empty group box, with every group collapsed.
+  void FormShow();
+
   // The node at a depth-first position over the whole tree (0 to 40).
   QTreeWidgetItem* NodeAt(int absoluteIndex) const;
   int AbsoluteIndex(const QTreeWidgetItem* node) const;
   static constexpr int NodeCount = 41;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
 };
