@@ -69,6 +69,13 @@ for _ in $(seq 600); do
   sleep 0.1
 done
 sleep 1
-window=$(xwininfo -root -tree | awk '/"ORVEL Control"/ {print $1; exit}')
-if [ -n "$window" ]; then import -window "$window" "$screenshot"; else import -window root "$screenshot"; fi
+# Every window without a caption of its own carries the program's name, the hidden poll window and the
+# client leader among them: take the one that is on the screen, or the whole screen when a message box
+# stands beside it.
+window=""
+shown=0
+for id in $(xwininfo -root -tree | awk '/"ORVEL Control": \(/ {print $1}'); do
+  if xwininfo -id "$id" | grep -q 'Map State: IsViewable'; then window=$id; shown=$((shown + 1)); fi
+done
+if [ "$shown" -eq 1 ]; then import -window "$window" "$screenshot"; else import -window root "$screenshot"; fi
 echo "Screenshot saved to $screenshot"

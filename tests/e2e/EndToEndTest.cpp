@@ -1,0 +1,207 @@
+// The real programs together: orvel-control on the offscreen platform against orvel-unitsim on a
+// pseudo-terminal, watched from outside through the simulator's wire trace and the files left behind.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "link/Frame.h"
+#include "link/FrameCrc.h"
+#include "link/RegisterMap.h"
+#include "tests/e2e/ChildProcess.h"
+#include "tests/support/TestEnvironment.h"
+#include "unitsim/SimTrace.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TTracedFrame {
+  bool FromHost = false;
+  std::string Kind;
+  std::vector<uint8_t> Bytes;
+  std::string Line;
+};
+
+// The value of `"key":` in one line of the trace: a string's contents, or a number or literal as written.
+std::string JsonField(const std::string& line, const std::string& key) {
+  const std::string marker = "\"" + key + "\":";
+  const auto at = line.find(marker);
+  if (at == std::string::npos) return {};
+  auto p = at + marker.size();
+  if (line[p] == '"') return line.substr(p + 1, line.find('"', p + 1) - p - 1);
+  return line.substr(p, line.find_first_of(",}", p) - p);
+}
+
+std::vector<TTracedFrame> ReadTrace(const std::string& path) {
+  std::vector<TTracedFrame> frames;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty()) continue;
+    TTracedFrame f;
+    f.FromHost = JsonField(line, "from") == "host";
+    f.Kind = JsonField(line, "kind");
+    f.Bytes = ParseHexBytes(JsonField(line, "bytes"));
+    f.Line = line;
+    frames.push_back(std::move(f));
+  }
+  return frames;
+}
+
+// A frame as the protocol lays it out: fixed header, N + 11 bytes, CRC-16/MODBUS low byte first. A reply
+// carries its status at byte 7.
+::testing::AssertionResult WellFormed(const TTracedFrame& f) {
+  const auto& b = f.Bytes;
+  if (f.Kind != "frame") return ::testing::AssertionFailure() << "not a whole frame: " << f.Line;
+  if (b.size() < size_t(FrameOverhead) || b[0] != 0xE2 || b[1] != 0xE4 || b[2] != 0x05 || b[4] != 0xFF ||
+      b[5] != 0x00 || (f.FromHost && b[7] != 0x00))
+    return ::testing::AssertionFailure() << "bad header: " << f.Line;
+  if (b.size() != size_t(b[FrameLengthOffset]) + FrameOverhead)
+    return ::testing::AssertionFailure() << "length byte does not match: " << f.Line;
+  const uint16_t crc = FrameCrc(b.data(), b.size() - 2);
+  if (b[b.size() - 2] != (crc & 0xFF) || b[b.size() - 1] != (crc >> 8))
+    return ::testing::AssertionFailure() << "bad checksum: " << f.Line;
+  return ::testing::AssertionSuccess();
+}
+
+ino_t Inode(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+std::vector<std::string> StatusFiles(const std::string& dir) {
+  std::vector<std::string> names;
+  for (auto& entry : fs::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("Status", 0) == 0 || name.find(".tmp") != std::string::npos) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TChildProcess::TOptions Simulator(const std::string& dir, std::vector<std::string> extra = {}) {
+  std::vector<std::string> args{"--units", "3,7", "--registers", SourceDir() + "/unitsim/demo-registers.txt",
+                                "--link", dir + "/tty", "--trace", dir + "/trace.jsonl", "--state",
+                                dir + "/units.txt"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return {BinDir() + "/orvel-unitsim", args, dir, {}, dir + "/unitsim.out"};
+}
+
+TChildProcess::TOptions Program(const std::string& dir) {
+  return {BinDir() + "/orvel-control", {}, dir, {"QT_QPA_PLATFORM=offscreen"}, dir + "/program.out"};
+}
+
+// Waits for the simulator's link to its terminal; false (with the reason recorded) if it never came up.
+::testing::AssertionResult SimulatorUp(TChildProcess& sim, const std::string& link) {
+  if (WaitUntil([&] { return fs::is_symlink(link) || !sim.Running(); }, 10s) && sim.Running())
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << sim.Describe() << "\n" << sim.Output();
+}
+
+// SIGTERM, as a session manager ends a program; it must go within a few seconds and not by a crash.
+void Terminate(TChildProcess& process) {
+  process.Signal(SIGTERM);
+  ASSERT_TRUE(process.WaitForExit(10s)) << process.Describe() << " after SIGTERM";
+  EXPECT_TRUE((process.Signalled() && process.TermSignal() == SIGTERM) ||
+              (process.Exited() && process.ExitCode() == 0))
+      << process.Describe() << "\n" << process.Output();
+}
+
+TEST(EndToEnd, ProgramPollsTwoSimulatedUnitsOverAPseudoTerminal) {
+  TScratchDirectory scratch;
+  const std::string dir = scratch.Path();
+  const std::string tty = dir + "/tty";
+  TChildProcess sim(Simulator(dir));
+  ASSERT_TRUE(SimulatorUp(sim, tty));
+  WriteFileBytes(dir + "/COM.ini", tty + "\r\n");
+  const ino_t written = Inode(dir + "/COM.ini");
+
+  TChildProcess program(Program(dir));
+  // The poll that found units replaces COM.ini as its last step.
+  const bool polled = WaitUntil(
+      [&] { return Inode(dir + "/COM.ini") != written || !program.Running() || !sim.Running(); }, 120s);
+  ASSERT_TRUE(program.Running()) << program.Describe() << "\n" << program.Output();
+  ASSERT_TRUE(sim.Running()) << sim.Describe() << "\n" << sim.Output();
+  ASSERT_TRUE(polled) << "the poll did not finish; trace so far:\n" << ReadFileBytes(dir + "/trace.jsonl");
+  Terminate(program);
+  Terminate(sim);
+
+  std::vector<TTracedFrame> requests, replies;
+  for (auto& f : ReadTrace(dir + "/trace.jsonl")) {
+    EXPECT_TRUE(WellFormed(f));
+    (f.FromHost ? requests : replies).push_back(f);
+  }
+
+  // Probes of 1 to 16 in order; after the probes of 3 and 7 the select and read of every colour-bar and
+  // logo indicator of that unit, in table order; nothing after the probes of the silent addresses.
+  std::vector<std::string> expected;
+  for (int a = 1; a <= 16; ++a) {
+    expected.push_back(HexBytes(BuildFrame(uint8_t(a), cmdIdentify, {})));
+    if (a != 3 && a != 7) continue;
+    for (int n = 1; n <= IndicatorCount; ++n) {
+      if (IndicatorRow(n) > irLogo2) continue;
+      expected.push_back(HexBytes(BuildFrame(uint8_t(a), cmdSelect, {IndicatorRegisters[n], 0, 0, 0})));
+      expected.push_back(HexBytes(BuildFrame(uint8_t(a), cmdRead, {1})));
+    }
+  }
+  ASSERT_EQ(expected.size(), 16u + 2 * 24u);
+  std::vector<std::string> sent;
+  for (auto& f : requests) sent.push_back(HexBytes(f.Bytes));
+  EXPECT_EQ(sent, expected);
+
+  // Every request to 3 or 7 had its reply; the silent addresses none.
+  EXPECT_EQ(replies.size(), 2u + 2 * 24u);
+  for (auto& f : replies) {
+    ASSERT_GE(f.Bytes.size(), 4u);
+    EXPECT_TRUE(f.Bytes[3] == 3 || f.Bytes[3] == 7) << f.Line;
+  }
+
+  EXPECT_EQ(ReadFileBytes(dir + "/COM.ini"), tty + "\r\n");
+  EXPECT_EQ(StatusFiles(dir), (std::vector<std::string>{"Status3.log", "Status7.log"}));
+  EXPECT_EQ(ReadFileBytes(dir + "/Status3.log"), "");
+  EXPECT_EQ(ReadFileBytes(dir + "/Status7.log"), "");
+  // The simulator wrote its state at exit: both units, still there.
+  const std::string state = ReadFileBytes(dir + "/units.txt");
+  EXPECT_NE(state.find("unit 3"), std::string::npos) << state;
+  EXPECT_NE(state.find("unit 7"), std::string::npos) << state;
+}
+
+TEST(EndToEnd, PortThatCannotBeOpenedLeavesTheProgramUpAndIdle) {
+  // One program names a terminal that does not exist; the other names the simulator's terminal with a
+  // NUL and more after it, which must not be cut short to the terminal's own path.
+  TScratchDirectory missingDir;
+  WriteFileBytes(missingDir.Path() + "/COM.ini", missingDir.Path() + "/no-such-tty\r\n");
+  TScratchDirectory nulDir;
+  const std::string tty = nulDir.Path() + "/tty";
+  TChildProcess sim(Simulator(nulDir.Path()));
+  ASSERT_TRUE(SimulatorUp(sim, tty));
+  const std::string nulName = tty + std::string(1, '\0') + "junk\r\n";
+  WriteFileBytes(nulDir.Path() + "/COM.ini", nulName);
+
+  TChildProcess missing(Program(missingDir.Path()));
+  TChildProcess nul(Program(nulDir.Path()));
+  // Up for a while, showing its error and waiting for the operator; not spinning meanwhile.
+  EXPECT_FALSE(WaitUntil([&] { return !missing.Running() || !nul.Running(); }, 1500ms));
+  const double before[2] = {missing.CpuSeconds(), nul.CpuSeconds()};
+  EXPECT_FALSE(WaitUntil([&] { return !missing.Running() || !nul.Running(); }, 1000ms));
+  EXPECT_LT(missing.CpuSeconds() - before[0], 0.5);
+  EXPECT_LT(nul.CpuSeconds() - before[1], 0.5);
+  ASSERT_TRUE(missing.Running()) << missing.Describe() << "\n" << missing.Output();
+  ASSERT_TRUE(nul.Running()) << nul.Describe() << "\n" << nul.Output();
+  Terminate(missing);
+  Terminate(nul);
+  Terminate(sim);
+
+  EXPECT_TRUE(ReadTrace(nulDir.Path() + "/trace.jsonl").empty()) << "the terminal was opened and used";
+  EXPECT_EQ(ReadFileBytes(missingDir.Path() + "/COM.ini"), missingDir.Path() + "/no-such-tty\r\n");
+  EXPECT_EQ(ReadFileBytes(nulDir.Path() + "/COM.ini"), nulName);
+  EXPECT_TRUE(StatusFiles(missingDir.Path()).empty());
+  EXPECT_TRUE(StatusFiles(nulDir.Path()).empty());
+}
+
+}  // namespace
