@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/TestEnvironment.h"
+
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -92,20 +94,10 @@ TEST(StatusReading, ATokenLongerThan32CharactersFails) {
 
 // Each case works in a fresh directory that it makes the working directory, as the program's is.
 struct StatusFileTest : ::testing::Test {
-  fs::path previous = fs::current_path();
-  fs::path dir;
+  TScratchDirectory scratch{false};
+  fs::path dir = scratch.Path();
 
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "orvel-status-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir = pattern;
-    fs::current_path(dir);
-  }
-  void TearDown() override {
-    AtomicFileBeforeRename = nullptr;
-    fs::current_path(previous);
-    fs::remove_all(dir);
-  }
+  void TearDown() override { AtomicFileBeforeRename = nullptr; }
 
   static void Put(const fs::path& p, const std::string& bytes) {
     std::ofstream(p, std::ios::binary) << bytes;

@@ -12,24 +12,14 @@
 #include "serial/platform/posix/PosixComPlatform.h"
 #include "tests/serial/SerialTestSupport.h"
 #include "tests/serial/PtyPair.h"
+#include "tests/support/TestEnvironment.h"
 #include "toolkit/QtToolkit.h"
 
 namespace {
 
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 // The real event thread on a real pseudo-terminal, delivering through the Qt binding.
 struct PtyPort : ::testing::Test {
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "serial_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { EnsureApplication(); }
 
   TQtToolkit tk;
   std::unique_ptr<TTimer> tick;

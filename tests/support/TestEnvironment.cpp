@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -34,6 +35,12 @@ std::string BinDir() {
 std::string SourceDir() {
   const char* dir = std::getenv("ORVEL_SOURCE_DIR");
   return dir && *dir ? dir : ORVEL_SOURCE_DIR;
+}
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 std::string ReadFileBytes(const std::string& path) {

@@ -10,6 +10,9 @@ void EnsureApplication();
 std::string BinDir();
 std::string SourceDir();
 
+// CPU time this process has used so far, user and system, in seconds.
+double CpuSeconds();
+
 // Reads and writes whole files, byte for byte.
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/TestEnvironment.h"
 #include "toolkit/DataFiles.h"
 
 namespace fs = std::filesystem;
@@ -13,19 +14,8 @@ namespace {
 
 // Each case works in a fresh directory that it makes the working directory, as the program's is.
 struct DataFilesTest : ::testing::Test {
-  fs::path previous = fs::current_path();
-  fs::path dir;
-
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "orvel-datafiles-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir = pattern;
-    fs::current_path(dir);
-  }
-  void TearDown() override {
-    fs::current_path(previous);
-    fs::remove_all(dir);
-  }
+  TScratchDirectory scratch{false};
+  fs::path dir = scratch.Path();
   static void Touch(const fs::path& p) { std::ofstream(p) << "x"; }
 };
 

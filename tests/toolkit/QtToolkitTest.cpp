@@ -8,23 +8,13 @@
 #include <thread>
 
 #include "toolkit/Exceptions.h"
+#include "tests/support/TestEnvironment.h"
 #include "toolkit/QtToolkit.h"
 
 namespace {
 
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 struct QtToolkitTest : ::testing::Test {
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "toolkit_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { EnsureApplication(); }
   TQtToolkit tk;
   void SetUp() override { SetToolkit(&tk); }
   void TearDown() override { SetToolkit(nullptr); }
