@@ -8,16 +8,9 @@
 #include <vector>
 
 #include "link/Frame.h"
+#include "tests/support/TestEnvironment.h"
 #include "unitsim/SimBus.h"
 
-inline std::string BinDir() {
-  const char* dir = std::getenv("ORVEL_BIN_DIR");
-  return dir && *dir ? dir : ORVEL_UNITSIM_BIN_DIR;
-}
-inline std::string SourceDir() {
-  const char* dir = std::getenv("ORVEL_SOURCE_DIR");
-  return dir && *dir ? dir : ORVEL_UNITSIM_SOURCE_DIR;
-}
 
 // The end time of byte k (0 based) of a burst that starts at `startUs`, at 38400 baud.
 inline int64_t ByteEndUs(int64_t startUs, int k) { return startUs + std::llround((k + 1) * 1e7 / 38400.0); }
