@@ -53,6 +53,7 @@ if [ -z "${DISPLAY:-}" ]; then
   for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
 fi
 export QT_QPA_PLATFORM=xcb
+[ -n "${XDG_RUNTIME_DIR:-}" ] || { XDG_RUNTIME_DIR=$(mktemp -d); export XDG_RUNTIME_DIR; }
 
 cd "$work"
 if [ -z "$screenshot" ]; then
