@@ -11,7 +11,7 @@
 #include "link/Frame.h"
 #include "link/FrameCrc.h"
 #include "link/RegisterMap.h"
-#include "tests/e2e/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
 #include "unitsim/SimTrace.h"
 

@@ -2,12 +2,7 @@
 // orvel-unitsim, the port's event thread, and the Qt binding with real timers.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QDialog>
@@ -15,59 +10,17 @@
 #include <chrono>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "link/Frame.h"
 #include "link/Link.h"
 #include "serial/ComPort.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
 #include "toolkit/QtToolkit.h"
 #include "unitsim/SimTrace.h"
 
-extern char** environ;
-
 namespace {
-
-// orvel-unitsim as a child process, its output kept in files beside the trace.
-class TUnitSimProcess {
- public:
-  TUnitSimProcess(const std::string& dir, std::vector<std::string> args) {
-    const std::string program = BinDir() + "/orvel-unitsim";
-    args.insert(args.begin(), program);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const int flags = O_WRONLY | O_CREAT | O_TRUNC;
-    posix_spawn_file_actions_addopen(&actions, 1, (dir + "/stdout.txt").c_str(), flags, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (dir + "/stderr.txt").c_str(), flags, 0644);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~TUnitSimProcess() { Stop(); }
-  bool Running() const { return pid_ > 0; }
-  void Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-};
-
-bool WaitForPath(const std::string& path, double seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  struct stat st;
-  while (stat(path.c_str(), &st) != 0) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
 
 // The fields of one trace line that matter here.
 struct TTraceLine {
@@ -100,9 +53,10 @@ std::vector<TTraceLine> ReadTrace(const std::string& path) {
 TEST(LinkOverAPseudoTerminal, ProbesAndReadsARegisterOfASimulatedUnit) {
   TScratchDirectory scratch(false);
   const std::string link = scratch.Path() + "/tty", trace = scratch.Path() + "/trace.jsonl";
-  TUnitSimProcess sim(scratch.Path(), {"--units", "3", "--link", link, "--trace", trace});
+  TChildProcess sim({BinDir() + "/orvel-unitsim", {"--units", "3", "--link", link, "--trace", trace}, "", {},
+                     scratch.Path() + "/output.txt"});
   ASSERT_TRUE(sim.Running());
-  ASSERT_TRUE(WaitForPath(link, 10.0)) << ReadFileBytes(scratch.Path() + "/stderr.txt");
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(link); }, std::chrono::seconds(10))) << sim.Output();
 
   EnsureApplication();
   TQtToolkit tk;
@@ -148,7 +102,8 @@ TEST(LinkOverAPseudoTerminal, ProbesAndReadsARegisterOfASimulatedUnit) {
   }
   watchdog.stop();
   SetToolkit(nullptr);
-  sim.Stop();
+  sim.Signal(SIGTERM);
+  ASSERT_TRUE(sim.WaitForExit(std::chrono::seconds(10))) << sim.Describe();
 
   EXPECT_TRUE(present3);
   EXPECT_FALSE(present4);

@@ -3,23 +3,19 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
+#include <csignal>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
 #include "UnitSimTestSupport.h"
-
-extern char** environ;
+#include "tests/support/ChildProcess.h"
 
 namespace {
 
@@ -30,66 +26,37 @@ std::string Slurp(const std::string& path) {
   return s.str();
 }
 
+bool Ready(int fd, int ms) {
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, ms) > 0;
+}
+
+// orvel-unitsim in a process of its own, what it prints kept in a file of the test's directory.
 class TUnitSim {
  public:
-  explicit TUnitSim(std::vector<std::string> args) {
-    const std::string program = BinDir() + "/orvel-unitsim";
-    args.insert(args.begin(), program);
-    int out[2], err[2];
-    EXPECT_EQ(pipe(out), 0);
-    EXPECT_EQ(pipe(err), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    EXPECT_EQ(posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ), 0) << program;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
-    out_ = out[0];
-    err_ = err[0];
-  }
-  ~TUnitSim() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    close(out_);
-    close(err_);
-  }
+  TUnitSim(const std::string& dir, std::vector<std::string> args)
+      : process_({BinDir() + "/orvel-unitsim", std::move(args), "", {},
+                  dir + "/output-" + std::to_string(++started_) + ".txt"}) {}
 
-  // The first line of standard output, or "" if the program ends first.
+  // The first line it printed, or "" if it ends first without one.
   std::string FirstLine() {
-    std::string line;
-    char c;
-    while (Ready(out_, 10'000) && read(out_, &c, 1) == 1 && c != '\n') line += c;
-    return line;
+    WaitUntil([&] { return process_.Output().find('\n') != std::string::npos || !process_.Running(); },
+              std::chrono::seconds(10));
+    const std::string text = process_.Output();
+    const auto end = text.find('\n');
+    return end == std::string::npos ? "" : text.substr(0, end);
   }
-  std::string Errors() {
-    std::string text;
-    char buffer[512];
-    for (ssize_t n; Ready(err_, 100) && (n = read(err_, buffer, sizeof buffer)) > 0;) text.append(buffer, size_t(n));
-    return text;
-  }
-  void Signal(int signal) { kill(pid_, signal); }
+  std::string Errors() { return process_.Output(); }
+  void Signal(int signal) { process_.Signal(signal); }
+  // Its exit status; -1 when a signal ended it, -2 when it is still running after ten seconds.
   int Wait() {
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
-  static bool Ready(int fd, int ms) {
-    pollfd p{fd, POLLIN, 0};
-    return poll(&p, 1, ms) > 0;
+    if (!process_.WaitForExit(std::chrono::seconds(10))) return -2;
+    return process_.Exited() ? process_.ExitCode() : -1;
   }
 
  private:
-  pid_t pid_ = -1;
-  int out_ = -1, err_ = -1;
+  static inline int started_ = 0;
+  TChildProcess process_;
 };
 
 // The port as a program opens it: exclusive, raw, 38400 8N1.
@@ -115,7 +82,7 @@ std::vector<uint8_t> Exchange(int fd, const std::vector<uint8_t>& request, size_
   EXPECT_EQ(write(fd, request.data(), request.size()), ssize_t(request.size()));
   std::vector<uint8_t> reply;
   uint8_t buffer[64];
-  while (reply.size() < replyLength && TUnitSim::Ready(fd, 5'000)) {
+  while (reply.size() < replyLength && Ready(fd, 5'000)) {
     const ssize_t n = read(fd, buffer, sizeof buffer);
     if (n <= 0) break;
     reply.insert(reply.end(), buffer, buffer + n);
@@ -124,19 +91,14 @@ std::vector<uint8_t> Exchange(int fd, const std::vector<uint8_t>& request, size_
 }
 
 struct UnitSimProgramTest : ::testing::Test {
-  std::string dir;
-  void SetUp() override {
-    char pattern[] = "/tmp/orvel-unitsim-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+  TScratchDirectory scratch{false};
+  std::string dir = scratch.Path();
 };
 
 TEST_F(UnitSimProgramTest, ServesAPortThatIsClosedAndOpenedAgainAndTracesEveryFrame) {
   const std::string link = dir + "/port", trace = dir + "/trace.jsonl", state = dir + "/state.txt";
   symlink("/dev/null-gone", link.c_str());  // a stale link from an earlier run
-  TUnitSim sim({"--units", "3", "--link", link, "--trace", trace, "--state", state});
+  TUnitSim sim(dir, {"--units", "3", "--link", link, "--trace", trace, "--state", state});
   const std::string slave = sim.FirstLine();
   ASSERT_FALSE(slave.empty()) << sim.Errors();
   char target[256] = {};
@@ -177,27 +139,27 @@ TEST_F(UnitSimProgramTest, ServesAPortThatIsClosedAndOpenedAgainAndTracesEveryFr
 
 TEST_F(UnitSimProgramTest, BadInputStopsWithExitCodeTwoAndTouchesNothing) {
   {
-    TUnitSim sim({"--units", "3", "--silent", "9"});
+    TUnitSim sim(dir, {"--units", "3", "--silent", "9"});
     EXPECT_EQ(sim.Wait(), 2);
     EXPECT_NE(sim.Errors().find("--silent 9: there is no unit at address 9"), std::string::npos);
   }
   const std::string registers = dir + "/units.txt";
   std::ofstream(registers) << "unit 3\n0x4E = 300\n";
   {
-    TUnitSim sim({"--registers", registers});
+    TUnitSim sim(dir, {"--registers", registers});
     EXPECT_EQ(sim.Wait(), 2);
     EXPECT_NE(sim.Errors().find(registers + ":2: register value out of range"), std::string::npos);
   }
   const std::string precious = dir + "/precious";
   std::ofstream(precious) << "keep me";
   {
-    TUnitSim sim({"--link", precious});
+    TUnitSim sim(dir, {"--link", precious});
     EXPECT_EQ(sim.Wait(), 2);
     EXPECT_NE(sim.Errors().find("refusing to replace"), std::string::npos);
   }
   EXPECT_EQ(Slurp(precious), "keep me");
   {
-    TUnitSim sim({"--help"});
+    TUnitSim sim(dir, {"--help"});
     EXPECT_NE(sim.FirstLine().find("Usage: orvel-unitsim"), std::string::npos);
     EXPECT_EQ(sim.Wait(), 0);
   }
