@@ -2,14 +2,12 @@
 
 #include <QFrame>
 #include <QLabel>
-#include <algorithm>
-#include <exception>
-#include <vector>
 
 #include "link/Frame.h"
 #include "link/Link.h"
 #include "link/LinkOperations.h"
 #include "link/RegisterMap.h"
+#include "panels/DeferredErrors.h"
 #include "panels/Form3.h"
 #include "panels/Indicator.h"
 #include "panels/PanelButton.h"
@@ -46,30 +44,6 @@ void SetPollActive(bool active) {
   if (host.PollActiveChanged) host.PollActiveChanged(active);
 }
 
-// What went wrong while one unit's panel was built. The poll goes on with what it could read, and the
-// operator is told once the poll has ended.
-class TProblems {
- public:
-  template <typename F>
-  void Try(F&& step) {
-    try {
-      step();
-    } catch (const std::exception& e) {
-      Note(e.what());
-    }
-  }
-  void Note(const std::string& text) {
-    if (!text.empty() && std::find(texts_.begin(), texts_.end(), text) == texts_.end()) texts_.push_back(text);
-  }
-  void Report() {
-    for (auto& text : texts_) Toolkit().MessageBox(text, ApplicationTitle, TMessageKind::mkError);
-    texts_.clear();
-  }
-
- private:
-  std::vector<std::string> texts_;
-};
-
 QWidget* CreatePanel(int left) {
   auto* panel = new QFrame(host.MainClient);
   panel->setFrameShape(QFrame::Panel);
@@ -84,7 +58,7 @@ QWidget* CreatePanel(int left) {
   return panel;
 }
 
-void BuildUnit(int a, TProblems& problems) {
+void BuildUnit(int a, TDeferredErrors& problems) {
   TUnitPanel& unit = UnitPanels[a];
   ++FoundCount;
   FoundUnits[FoundCount] = a;
@@ -192,12 +166,13 @@ void RescanBus() {
 
 void PollUnits() {
   TForm3& form = *form3;
-  TProblems problems;
+  // What went wrong while a unit's panel was built: the poll goes on with what it could read, and the
+  // operator is told once the poll window has closed.
+  TDeferredErrors problems;
   // However the poll ends, its window goes away and the link is out of scanning mode: a failure must not
   // leave the program believing a poll still runs.
   struct TPollEnd {
     TForm3& Form;
-    TProblems& Problems;
     ~TPollEnd() {
       if (Form.isVisible()) {
         Form.hide();
@@ -205,9 +180,8 @@ void PollUnits() {
       }
       LinkState.RegisterMode = false;
       LinkState.Scanning = false;
-      if (std::uncaught_exceptions() > 0) Guarded([this] { Problems.Report(); });
     }
-  } end{form, problems};
+  } end{form};
 
   form.StaticText1->setText(QString::fromUtf8(TextPolling) + QString::fromLocal8Bit(host.PortName().c_str()));
   form.StaticText1->adjustSize();

@@ -2,12 +2,12 @@
 
 #include <QPointer>
 #include <string>
-#include <vector>
 
 #include "link/Frame.h"
 #include "link/Link.h"
 #include "link/LinkOperations.h"
 #include "link/RegisterMap.h"
+#include "panels/DeferredErrors.h"
 #include "panels/Indicator.h"
 #include "panels/PanelButton.h"
 #include "panels/Poll.h"
@@ -23,20 +23,6 @@ struct TOperationEnd {
   ~TOperationEnd() {
     if (Widget) Widget->setEnabled(true);
     LinkState.RegisterMode = false;
-  }
-};
-
-// A picture that cannot be shown is not a reason to leave the unit half switched: the button then
-// carries its caption, and the operator is told once the operation is done.
-struct TImageProblems {
-  std::vector<std::string> Texts;
-  void Show(TPanelButton* button, int number, bool on) {
-    std::string error = ShowSwitchButton(*button, number, on);
-    if (!error.empty()) Texts.push_back(error);
-  }
-  ~TImageProblems() {
-    for (auto& text : Texts)
-      Guarded([&] { Toolkit().MessageBox(text, ApplicationTitle, TMessageKind::mkError); });
   }
 };
 
@@ -94,13 +80,15 @@ void SwitchTitles(int a, QPointer<TPanelButton> button) {
   if (!button) return;
   TUnitPanel& unit = UnitPanels[a];
   TOperationEnd<TPanelButton> end{button};
-  TImageProblems images;
+  // A picture that cannot be shown is no reason to leave the unit half switched: the button carries its
+  // caption instead, and the operator is told once the operation is done.
+  TDeferredErrors images;
   LinkState.Address = uint8_t(a);
   if (unit.ButtonOn[pbTitles] == 0 && unit.ButtonOn[pbAuxInput] != 0) return;  // the input has the channels
   const bool on = unit.ButtonOn[pbTitles] == 0;
   ChangeStatus(a, unit, [&](TUnitPanel& u) { u.Status(spTitlesButton) = on; });
   LinkState.RegisterMode = true;
-  images.Show(button, pbTitles, on);
+  images.Note(ShowSwitchButton(*button, pbTitles, on));
   unit.ButtonOn[pbTitles] = on;
   TitlesLocked = on;
   WriteSelectedChannels(unit, irTitles, on, true);
@@ -110,7 +98,7 @@ void SwitchAuxInput(int a, QPointer<TPanelButton> aux) {
   if (!aux) return;
   TUnitPanel& unit = UnitPanels[a];
   TOperationEnd<TPanelButton> end{nullptr};
-  TImageProblems images;
+  TDeferredErrors images;
   LinkState.Address = uint8_t(a);
   TPanelButton* titles = unit.Buttons[pbTitles];
   if (unit.ButtonOn[pbAuxInput] == 0) {
@@ -119,11 +107,11 @@ void SwitchAuxInput(int a, QPointer<TPanelButton> aux) {
       u.Status(spTitlesButton) = 0;
     });
     LinkState.RegisterMode = false;
-    images.Show(aux, pbAuxInput, true);
+    images.Note(ShowSwitchButton(*aux, pbAuxInput, true));
     unit.ButtonOn[pbAuxInput] = 1;
     AuxLocked = true;
     LinkState.RegisterMode = true;
-    images.Show(titles, pbTitles, false);
+    images.Note(ShowSwitchButton(*titles, pbTitles, false));
     unit.ButtonOn[pbTitles] = 0;
     TitlesLocked = false;
     // Titles go off on the selected channels whether or not they were on.
@@ -132,7 +120,7 @@ void SwitchAuxInput(int a, QPointer<TPanelButton> aux) {
   } else {
     ChangeStatus(a, unit, [](TUnitPanel& u) { u.Status(spAuxButton) = 0; });
     LinkState.RegisterMode = true;
-    images.Show(aux, pbAuxInput, false);
+    images.Note(ShowSwitchButton(*aux, pbAuxInput, false));
     unit.ButtonOn[pbAuxInput] = 0;
     AuxLocked = false;
     WriteSelectedChannels(unit, irAuxInput, 0);
