@@ -45,12 +45,10 @@ TForm1::TForm1(TComPlatform* platform)
   ComPort1.SetPort("COM1");
   ComPort1.Loaded();
 
+  // Created disabled; binding the link gives them their intervals and handlers.
   Timer1 = Toolkit().CreateTimer();
   Timer2 = Toolkit().CreateTimer();
   Timer4 = Toolkit().CreateTimer();
-  Timer1->SetInterval(250);
-  Timer2->SetInterval(250);
-  Timer4->SetInterval(60);
 
   N1 = menuBar()->addMenu(QString::fromUtf8("Общие настройки"));
   Com1 = N1->addAction(QString::fromUtf8("Выбор Com-порта"));
