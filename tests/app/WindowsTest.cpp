@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "link/Link.h"
+#include "tests/support/UnitLineSettings.h"
 #include "tests/support/VirtualRig.h"
 
 namespace {
@@ -192,23 +193,8 @@ TEST(MainWindow, PortAndTimersStartAsStoredAndReachTheDeviceSoWhenOpened) {
   ASSERT_TRUE(port.Connected());
   TSimComDevice* device = rig.Platform.Device("COM1");
   ASSERT_NE(device, nullptr);
-  const TDcb dcb = device->CommState();
-  EXPECT_EQ(dcb.BaudRate, 38400u);
-  EXPECT_EQ(dcb.Flags, 0x0001u);
-  EXPECT_EQ(dcb.ByteSize, 8);
-  EXPECT_EQ(dcb.Parity, 0);
-  EXPECT_EQ(dcb.StopBits, 0);
-  EXPECT_EQ(dcb.XonLim, 256);
-  EXPECT_EQ(dcb.XoffLim, 256);
-  EXPECT_EQ(dcb.XonChar, 17);
-  EXPECT_EQ(dcb.XoffChar, 19);
-  EXPECT_EQ(dcb.EvtChar, 0);
-  const TCommTimeouts timeouts = device->CommTimeouts();
-  EXPECT_EQ(timeouts.ReadIntervalTimeout, 1u);
-  EXPECT_EQ(timeouts.ReadTotalTimeoutMultiplier, 0u);
-  EXPECT_EQ(timeouts.ReadTotalTimeoutConstant, 0u);
-  EXPECT_EQ(timeouts.WriteTotalTimeoutMultiplier, 0u);
-  EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, 0u);
+  EXPECT_EQ(device->CommState(), UnitLineBlock());
+  EXPECT_EQ(device->CommTimeouts(), UnitLineTimeouts());
   EXPECT_EQ(device->CommMask(), ComApi::EV_RXCHAR | ComApi::EV_TXEMPTY | ComApi::EV_RXFLAG);
   for (int i = 0; i < 3; ++i) EXPECT_FALSE(timers[i]->Enabled()) << "after the poll, timer " << i;
 }

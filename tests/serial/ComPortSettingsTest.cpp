@@ -2,6 +2,7 @@
 
 #include "serial/ComPort.h"
 #include "tests/serial/SerialTestSupport.h"
+#include "tests/support/UnitLineSettings.h"
 #include "tests/serial/RecordingComPlatform.h"
 
 namespace {
@@ -61,19 +62,8 @@ TEST_F(ComPortSettings, TheMainWindowPortSendsTheExpectedBlockAndTimeouts) {
   LoadMainWindowSettings(port);
   port.SetEvents({});
   port.Open();
-  TDcb expected;
-  expected.DCBlength = 28;
-  expected.BaudRate = 38400;
-  expected.Flags = 0x0001;
-  expected.XonLim = 256;
-  expected.XoffLim = 256;
-  expected.ByteSize = 8;
-  expected.Parity = 0;
-  expected.StopBits = 0;
-  expected.XonChar = 17;
-  expected.XoffChar = 19;
-  EXPECT_EQ(platform.LastState(), expected);
-  EXPECT_EQ(platform.LastTimeouts(), (TCommTimeouts{1, 0, 0, 0, 0}));
+  EXPECT_EQ(platform.LastState(), UnitLineBlock());
+  EXPECT_EQ(platform.LastTimeouts(), UnitLineTimeouts());
   EXPECT_EQ(port.FlowControl().FlowControl(), fcNone);
   EXPECT_EQ(platform.Log(std::vector<std::string>{"SetupComm"}),
             std::vector<std::string>{"SetupComm 1024 1024"});
