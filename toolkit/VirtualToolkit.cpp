@@ -128,16 +128,15 @@ bool TVirtualToolkit::RunOneDue() {
   return false;
 }
 
-bool TVirtualToolkit::RunQueue() {
+bool TVirtualToolkit::RunSomethingDue() {
+  Settle();
   bool ran = false;
   Guarded([&] { ran = queue_.RunPending(); });
-  return ran;
+  return ran || RunOneDue();
 }
 
 void TVirtualToolkit::ProcessMessages() {
-  Settle();
-  if (RunQueue()) return;
-  if (RunOneDue()) return;
+  if (RunSomethingDue()) return;
   int64_t next = NextEventUs();
   if (next < 0)
     throw EVirtualStall("virtual time: waiting at " + std::to_string(nowUs_) + " us with nothing scheduled");
@@ -147,9 +146,7 @@ void TVirtualToolkit::ProcessMessages() {
 
 void TVirtualToolkit::RunUntilTime(int64_t timeUs) {
   for (;;) {
-    Settle();
-    if (RunQueue()) continue;
-    if (RunOneDue()) continue;
+    if (RunSomethingDue()) continue;
     int64_t next = NextEventUs();
     if (next < 0 || next > timeUs) {
       nowUs_ = std::max(nowUs_, timeUs);
@@ -162,9 +159,7 @@ void TVirtualToolkit::RunUntilTime(int64_t timeUs) {
 void TVirtualToolkit::RunUntilIdle(int64_t limitUs) {
   const int64_t limit = nowUs_ + limitUs;
   for (;;) {
-    Settle();
-    if (RunQueue()) continue;
-    if (RunOneDue()) continue;
+    if (RunSomethingDue()) continue;
     int64_t next = NextEventUs();
     if (next < 0) return;
     if (next > limit) throw EVirtualStall("virtual time: still busy after the run limit");

@@ -93,7 +93,8 @@ class TVirtualToolkit : public TToolkit {
   };
 
   void Settle();
-  bool RunQueue();
+  // Settles, then runs a queued request or one thing due now; false when nothing was.
+  bool RunSomethingDue();
   bool RunOneDue();
   int64_t NextEventUs();
 
