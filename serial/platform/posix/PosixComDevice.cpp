@@ -359,14 +359,7 @@ bool TPosixComDevice::ReadFile(void* buffer, uint32_t count, TAsyncRecord& base)
   uint32_t received = 0;
   uint32_t error = 0;
   for (;;) {
-    if (fd_ < 0) {
-      error = EBADF;
-      break;
-    }
-    if (abort != abortGeneration_) {
-      error = ECANCELED;
-      break;
-    }
+    if ((error = InterruptionOf(abort)) != 0) break;
     // Refill from the device first, so the queue keeps the bytes in the order they came.
     if (input_.size() < count - received) DrainLocked();
     if (historyRaised_) {
@@ -413,14 +406,7 @@ bool TPosixComDevice::WriteFile(const void* buffer, uint32_t count, TAsyncRecord
   uint32_t written = 0;
   uint32_t error = 0;
   while (written < count) {
-    if (fd_ < 0) {
-      error = EBADF;
-      break;
-    }
-    if (abort != abortGeneration_) {
-      error = ECANCELED;
-      break;
-    }
+    if ((error = InterruptionOf(abort)) != 0) break;
     ssize_t n = write(fd_, in + written, count - written);
     if (n > 0) {
       written += uint32_t(n);

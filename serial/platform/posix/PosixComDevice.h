@@ -3,6 +3,7 @@
 // and WriteFile (the caller blocks there, within its timeouts); the event wait polls the device, the stop
 // event and an internal wake-up, and drains the device into the backend's own input queue, so bytes left
 // unread never wake it again. Read takes from that queue, refilling it from the device first.
+#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -39,6 +40,10 @@ class TPosixComDevice : public TComDevice {
   using TLock = std::unique_lock<std::mutex>;
 
   bool Usable(TLock&);
+
+  // Why a transfer started at `abort` must stop now (closed, or aborted meanwhile); 0 while it may go on.
+
+  uint32_t InterruptionOf(uint64_t abort) const { return fd_ < 0 ? EBADF : abort != abortGeneration_ ? ECANCELED : 0; }
   // Poll the device (for `events`) and `wake` without holding the lock; false when the device was closed.
   bool PollDevice(TLock& lock, short events, int wakeFd, int extraFd, int timeoutMs, short revents[3]);
   void DrainLocked();
