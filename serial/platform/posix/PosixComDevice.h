@@ -42,8 +42,9 @@ class TPosixComDevice : public TComDevice {
   bool Usable(TLock&);
 
   // Why a transfer started at `abort` must stop now (closed, or aborted meanwhile); 0 while it may go on.
-
-  uint32_t InterruptionOf(uint64_t abort) const { return fd_ < 0 ? EBADF : abort != abortGeneration_ ? ECANCELED : 0; }
+  uint32_t InterruptionOf(uint64_t abort) const {
+    return fd_ < 0 ? EBADF : abort != abortGeneration_ ? ECANCELED : 0;
+  }
   // Poll the device (for `events`) and `wake` without holding the lock; false when the device was closed.
   bool PollDevice(TLock& lock, short events, int wakeFd, int extraFd, int timeoutMs, short revents[3]);
   void DrainLocked();
