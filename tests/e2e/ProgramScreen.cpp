@@ -1,0 +1,139 @@
+#include "tests/e2e/ProgramScreen.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "tests/support/TestEnvironment.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+// Windows without a caption of their own carry the program's name; the main window stands at its design
+// place, the dialogs have their design sizes.
+const char* const ProgramTitle = "ORVEL Control";
+constexpr int MainLeft = 242, MainTop = 99;
+
+struct TSize {
+  int Width, Height;
+};
+constexpr TSize AddressDialogSize{333, 115}, ConfirmationSize{202, 79}, PollWindowSize{446, 113};
+
+bool Is(const TXSession::TGeometry& g, TSize size) { return g.Width == size.Width && g.Height == size.Height; }
+bool IsMain(const TXSession::TGeometry& g) { return g.X == MainLeft && g.Y == MainTop; }
+}  // namespace
+
+TProgramScreen::TProgramScreen(TXSession& x, const std::string& dir)
+    : x_(x), dir_(dir), styleSheet_(dir + "/selectable-messages.qss") {
+  // 3: selectable by mouse and keyboard. Nothing else of the look changes.
+  WriteFileBytes(styleSheet_, "QMessageBox { messagebox-text-interaction-flags: 3; }\n");
+}
+
+TChildProcess::TOptions TProgramScreen::Program() const {
+  return x_.On({BinDir() + "/orvel-control", {"-stylesheet=" + styleSheet_}, dir_, {}, dir_ + "/program.out"});
+}
+
+TProgramScreen::TWindow TProgramScreen::MainWindow(std::chrono::milliseconds limit) {
+  return x_.FindWindow(ProgramTitle, limit, IsMain);
+}
+
+TProgramScreen::TWindow TProgramScreen::ProgramWindow(int width, int height, std::chrono::milliseconds limit) {
+  return x_.FindWindow(ProgramTitle, limit, [&](const TXSession::TGeometry& g) {
+    return !IsMain(g) && Is(g, {width, height});
+  });
+}
+
+TProgramScreen::TWindow TProgramScreen::AddressDialog(std::chrono::milliseconds limit) {
+  return ProgramWindow(AddressDialogSize.Width, AddressDialogSize.Height, limit);
+}
+
+TProgramScreen::TWindow TProgramScreen::Confirmation(std::chrono::milliseconds limit) {
+  return ProgramWindow(ConfirmationSize.Width, ConfirmationSize.Height, limit);
+}
+
+TProgramScreen::TWindow TProgramScreen::PortDialog(std::chrono::milliseconds limit) {
+  return x_.FindWindow("Выбор Com-порта", limit);
+}
+
+bool TProgramScreen::Gone(TWindow window, std::chrono::milliseconds limit) {
+  return WaitUntil(
+      [&] {
+        try {
+          const std::string ids = x_.Run("xdotool", {"search", "--onlyvisible", "--name", ".*"});
+          return ids.find(std::to_string(window) + "\n") == std::string::npos;
+        } catch (const EXSession&) {
+          return true;  // nothing visible at all
+        }
+      },
+      limit);
+}
+
+int TProgramScreen::MainWidth() { return x_.Geometry(MainWindow()).Width; }
+
+TProgramScreen::TMessage TProgramScreen::NextMessage(std::chrono::milliseconds limit) {
+  TMessage message;
+  // Boxes of the link carry "Information" or "Error", the error display the program's name; popup menus
+  // are only one entry high.
+  auto isBox = [](const TXSession::TGeometry& g) {
+    return !IsMain(g) && !Is(g, AddressDialogSize) && !Is(g, ConfirmationSize) && !Is(g, PollWindowSize) &&
+           g.Height >= 75;
+  };
+  WaitUntil(
+      [&] {
+        for (const char* caption : {"Information", "Error", ProgramTitle}) {
+          message.Window = x_.FindWindow(caption, 0ms, isBox);
+          if (message.Window) {
+            message.Caption = caption;
+            return true;
+          }
+        }
+        return false;
+      },
+      limit);
+  if (!message.Window) return message;
+  // The first line of the text begins right of the icon, at the same place in every box.
+  for (int attempt = 0; attempt < 3 && message.Text.empty(); ++attempt) {
+    x_.Focus(message.Window);
+    x_.Click(message.Window, 70, 20);
+    x_.Keys("ctrl+a ctrl+c");
+    try {
+      message.Text = x_.Run("xclip", {"-o", "-selection", "clipboard"});
+    } catch (const EXSession&) {
+      std::this_thread::sleep_for(200ms);  // not copied yet
+    }
+  }
+  message.Text.erase(std::remove(message.Text.begin(), message.Text.end(), '\r'), message.Text.end());
+  return message;
+}
+
+void TProgramScreen::Acknowledge(const TMessage& message) {
+  x_.Focus(message.Window);
+  x_.Keys("Return");
+}
+
+void TProgramScreen::MenuEntry(int entry) {
+  const TWindow main = MainWindow();
+  const int width = x_.Geometry(main).Width;
+  std::string keys;
+  if (width < 150) {
+    // Only the row captions show: the menu's title does not fit, and the menu bar's extension holds it.
+    x_.Click(main, width - 7, 8);
+    keys = "Down Right";
+    for (int i = 1; i < entry; ++i) keys += " Down";
+  } else {
+    x_.Click(main, 60, 8);
+    for (int i = 0; i < entry; ++i) keys += " Down";
+  }
+  std::this_thread::sleep_for(300ms);  // the popup opens
+  x_.Keys(keys + " Return");
+}
+
+void TProgramScreen::Click(TWindow window, int x, int y) { x_.Click(window, x, y); }
+
+void TProgramScreen::Retype(TWindow window, int x, int y, const std::string& text) {
+  x_.Focus(window);
+  x_.Click(window, x, y);
+  x_.Keys("ctrl+a BackSpace");
+  if (!text.empty()) x_.Type(text);
+}
+
+void TProgramScreen::Screenshot(const std::string& file) { x_.Screenshot(file); }
