@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <utility>
 
 #include "app/Form8.h"
 #include "app/PortFile.h"
@@ -196,6 +197,35 @@ TEST_F(PortDialog, TheSameNameAfterTheAdapterWasPulledOpensItAgainAndPolls) {
   EXPECT_EQ(PanelsOnMainWindow(rig), 2);
   EXPECT_FALSE(form8.isVisible());
   EXPECT_EQ(ReadFileBytes("COM.ini"), "COM1\r\n");
+  EXPECT_TRUE(rig.MessageTexts().empty()) << rig.MessageTexts()[0];
+}
+
+TEST_F(PortDialog, AnAdapterPulledAndPluggedInWhileTheLineWasQuietIsOpenedAgainAndPolled) {
+  StartOnCom1({3});
+  rig.Platform.Unplug("COM1");
+  rig.Tk.RunUntilIdle();
+  rig.Platform.Replug("COM1");
+  const size_t mark = rig.Mark();
+  Choose("COM1");
+  EXPECT_TRUE(port.Connected());
+  EXPECT_EQ(rig.WordsSince(mark), PollWords({3}));
+  EXPECT_EQ(PanelsOnMainWindow(rig), 1);
+  EXPECT_FALSE(form8.isVisible());
+  EXPECT_TRUE(rig.MessageTexts().empty()) << rig.MessageTexts()[0];
+}
+
+TEST_F(PortDialog, ACloseThatReportsItsDeviceRefusedThePurgeStillReopensAndPolls) {
+  StartOnCom1({3});
+  // The close completes, then says the device refused to be purged: a device that has gone away.
+  bool refuse = true;
+  port.OnAfterClose = [&](TCustomComPort*) {
+    if (std::exchange(refuse, false)) throw EComPort(CError_PurgeFailed, 22);
+  };
+  const size_t mark = rig.Mark();
+  Choose("COM1");
+  EXPECT_TRUE(port.Connected());
+  EXPECT_EQ(rig.WordsSince(mark), PollWords({3}));
+  // What the close of a dead device has to say is no news once the port works again.
   EXPECT_TRUE(rig.MessageTexts().empty()) << rig.MessageTexts()[0];
 }
 
