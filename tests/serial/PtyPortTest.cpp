@@ -2,6 +2,7 @@
 #include <sys/resource.h>
 
 #include <QApplication>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -17,11 +18,21 @@
 
 namespace {
 
+// The Qt binding, counting the batches the event thread has begun to hand over.
+class TCountingQtToolkit : public TQtToolkit {
+ public:
+  std::atomic<int> Handovers{0};
+  void Synchronize(const std::function<void()>& method) override {
+    ++Handovers;
+    TQtToolkit::Synchronize(method);
+  }
+};
+
 // The real event thread on a real pseudo-terminal, delivering through the Qt binding.
 struct PtyPort : ::testing::Test {
   static void SetUpTestSuite() { EnsureApplication(); }
 
-  TQtToolkit tk;
+  TCountingQtToolkit tk;
   std::unique_ptr<TTimer> tick;
   TPtyPair pty;
   TPosixComPlatform platform;
@@ -172,10 +183,9 @@ TEST_F(PtyPort, WriteAndReadOfOneByte) {
 TEST_F(PtyPort, CloseWhileTheThreadIsBlockedDeliveringCompletes) {
   port->Open();
   ASSERT_TRUE(pty.Send({'k'}));
-  // The thread drains the byte, then blocks handing the batch over; this thread does not serve it yet.
-  for (int i = 0; i < 5000 && port->PendingInputCount() == 0; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // The thread takes the byte, then blocks handing the batch over; this thread does not serve it yet.
+  for (int i = 0; i < 10000 && tk.Handovers == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(tk.Handovers, 1);
   port->Close();
   EXPECT_FALSE(port->Connected());
   EXPECT_EQ(received, "k");
