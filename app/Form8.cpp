@@ -36,16 +36,16 @@ void TForm8::BitBtn1Click() {
 
 void TForm8::ChoosePort(const std::string& name) {
   TCustomComPort& port = *ComPort1;
-  // A port that is not open, or whose close says its device has gone (an adapter pulled out, the far end
-  // of a terminal closed), has no live units behind its panels: once it opens again, it is polled. What
-  // the failed close says, the operator has already been told by the transfer that failed; the open that
-  // follows reports what still matters.
+  // A port that is not open, or whose device has gone (an adapter pulled out, the far end of a terminal
+  // closed), has no live units behind its panels: once it opens again, it is polled. A close refused by
+  // such a device tells the operator nothing the open that follows does not.
   bool lost = !port.Connected();
   try {
     port.Close();
   } catch (const EComPort&) {
     lost = true;
   }
+  lost = lost || port.DeviceLost();
   if (name == port.Port()) {
     port.Open();
     if (lost) RescanBus();
