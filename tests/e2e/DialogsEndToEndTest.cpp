@@ -35,6 +35,7 @@ struct DialogsEndToEnd : ::testing::Test {
   const std::string dir = scratch.Path();
   std::unique_ptr<TXSession> x;
   std::unique_ptr<TProgramScreen> screen;
+  std::unique_ptr<TChildProcess> program;  // kept until after TearDown, so a failure's picture shows it
 
   void SetUp() override {
     try {
@@ -50,6 +51,10 @@ struct DialogsEndToEnd : ::testing::Test {
       screen->Screenshot(BinDir() + "/../tests/" + test->name() + "-failure.png");
     }
   }
+  TChildProcess& StartProgram() {
+    program = std::make_unique<TChildProcess>(screen->Program());
+    return *program;
+  }
   std::string Tty(const std::string& name = "") const { return dir + "/tty" + name; }
   std::vector<TTracedFrame> Trace(const std::string& name = "") const {
     return ReadTrace(dir + "/trace" + name + ".jsonl");
@@ -60,7 +65,7 @@ TEST_F(DialogsEndToEnd, AnUnaddressedUnitIsGivenAddressFiveAndGetsItsPanel) {
   TChildProcess sim(SimulatorNamed(dir, "", {"--units", "0"}));
   ASSERT_TRUE(SimulatorUp(sim, Tty()));
   WriteFileBytes(dir + "/COM.ini", Tty() + "\r\n");
-  TChildProcess program(screen->Program());
+  TChildProcess& program = StartProgram();
 
   // The poll finds nobody at 1 to 16, the unit at 0, and says so.
   auto message = screen->NextMessage();
@@ -119,7 +124,7 @@ TEST_F(DialogsEndToEnd, TheOperatorMovesFromASilentLineToOneWithUnits) {
   ASSERT_TRUE(SimulatorUp(silent, Tty("-silent")));
   ASSERT_TRUE(SimulatorUp(units, Tty("-units")));
   WriteFileBytes(dir + "/COM.ini", Tty("-silent") + "\r\n");
-  TChildProcess program(screen->Program());
+  TChildProcess& program = StartProgram();
 
   auto message = screen->NextMessage();
   ASSERT_TRUE(message.Window) << program.Describe() << "\n" << program.Output();
@@ -153,7 +158,7 @@ TEST_F(DialogsEndToEnd, APulledAdapterIsReportedAndTheSamePortBringsThePanelsBac
   auto sim = std::make_unique<TChildProcess>(Simulator(dir));
   ASSERT_TRUE(SimulatorUp(*sim, Tty()));
   WriteFileBytes(dir + "/COM.ini", Tty() + "\r\n");
-  TChildProcess program(screen->Program());
+  TChildProcess& program = StartProgram();
 
   // The terminal goes away in the middle of the poll, while unit 3's switches are read.
   ASSERT_TRUE(WaitUntil([&] { return HostFrames(Trace()).size() >= 6 || !program.Running(); }, 60s));

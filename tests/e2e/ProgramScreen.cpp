@@ -1,6 +1,7 @@
 #include "tests/e2e/ProgramScreen.h"
 
 #include <algorithm>
+#include <sstream>
 #include <thread>
 
 #include "tests/support/TestEnvironment.h"
@@ -72,26 +73,41 @@ int TProgramScreen::MainWidth() { return x_.Geometry(MainWindow()).Width; }
 TProgramScreen::TMessage TProgramScreen::NextMessage(std::chrono::milliseconds limit) {
   TMessage message;
   // Boxes of the link carry "Information" or "Error", the error display the program's name; popup menus
-  // are only one entry high.
+  // are only one entry high. A box opened while another is open stands on top of it and takes the input:
+  // the one created last.
   auto isBox = [](const TXSession::TGeometry& g) {
     return !IsMain(g) && !Is(g, AddressDialogSize) && !Is(g, ConfirmationSize) && !Is(g, PollWindowSize) &&
            g.Height >= 75;
   };
   WaitUntil(
       [&] {
-        for (const char* caption : {"Information", "Error", ProgramTitle}) {
-          message.Window = x_.FindWindow(caption, 0ms, isBox);
-          if (message.Window) {
+        std::string ids;
+        try {
+          ids = x_.Run("xdotool", {"search", "--onlyvisible", "--name", "^(Information|Error|ORVEL Control)$"});
+        } catch (const EXSession&) {
+          return false;  // none
+        }
+        std::istringstream lines(ids);
+        for (std::string id; std::getline(lines, id);) {
+          try {
+            const TWindow window = std::stoul(id);
+            if (window <= message.Window || !isBox(x_.Geometry(window))) continue;
+            std::string caption = x_.Run("xdotool", {"getwindowname", id});
+            if (!caption.empty() && caption.back() == '\n') caption.pop_back();
+            message.Window = window;
             message.Caption = caption;
-            return true;
+          } catch (const std::exception&) {
+            // gone meanwhile
           }
         }
-        return false;
+        return message.Window != 0;
       },
       limit);
   if (!message.Window) return message;
-  // The first line of the text begins right of the icon, at the same place in every box.
+  // The first line of the text begins right of the icon, at the same place in every box. The clipboard
+  // is emptied first, so an earlier box's text is never taken for this one's.
   for (int attempt = 0; attempt < 3 && message.Text.empty(); ++attempt) {
+    x_.Run("xclip", {"-selection", "clipboard", "-i", "/dev/null"});
     x_.Focus(message.Window);
     x_.Click(message.Window, 70, 20);
     x_.Keys("ctrl+a ctrl+c");
