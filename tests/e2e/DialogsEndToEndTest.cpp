@@ -36,6 +36,7 @@ struct DialogsEndToEnd : ::testing::Test {
   std::unique_ptr<TXSession> x;
   std::unique_ptr<TProgramScreen> screen;
   std::unique_ptr<TChildProcess> program;  // kept until after TearDown, so a failure's picture shows it
+  bool pictured = false;
 
   void SetUp() override {
     try {
@@ -45,11 +46,17 @@ struct DialogsEndToEnd : ::testing::Test {
     }
     screen = std::make_unique<TProgramScreen>(*x, dir);
   }
-  void TearDown() override {
-    if (HasFailure() && screen) {
-      const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-      screen->Screenshot(BinDir() + "/../tests/" + test->name() + "-failure.png");
-    }
+  void TearDown() override { Picture(); }
+  // What the screen showed when the test went wrong, for the record; taken once, while the program runs.
+  void Picture() {
+    if (!HasFailure() || !screen || pictured) return;
+    pictured = true;
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    screen->Screenshot(BinDir() + "/../tests/" + test->name() + "-failure.png");
+  }
+  void EndProgram() {
+    Picture();
+    Terminate(*program);
   }
   TChildProcess& StartProgram() {
     program = std::make_unique<TChildProcess>(screen->Program());
@@ -94,7 +101,7 @@ TEST_F(DialogsEndToEnd, AnUnaddressedUnitIsGivenAddressFiveAndGetsItsPanel) {
   ASSERT_TRUE(WaitUntil([&] { return Inode(dir + "/COM.ini") != before || !program.Running(); }, 60s));
   EXPECT_EQ(screen->MainWidth(), 80 + 91 + 7) << "one panel beside the row captions";
   EXPECT_FALSE(screen->NextMessage(1s).Window);
-  Terminate(program);
+  EndProgram();
   Terminate(sim);
 
   // After the address: the probes of 1 to 16 again, 5 answering, with its reads in between.
@@ -144,7 +151,7 @@ TEST_F(DialogsEndToEnd, TheOperatorMovesFromASilentLineToOneWithUnits) {
   EXPECT_TRUE(screen->Gone(dialog));
   EXPECT_TRUE(WaitUntil([&] { return screen->MainWidth() == 80 + 2 * 91 + 7; }, 10s)) << screen->MainWidth();
   EXPECT_FALSE(screen->NextMessage(1s).Window);
-  Terminate(program);
+  EndProgram();
   Terminate(silent);
   Terminate(units);
 
@@ -164,6 +171,7 @@ TEST_F(DialogsEndToEnd, APulledAdapterIsReportedAndTheSamePortBringsThePanelsBac
   ASSERT_TRUE(WaitUntil([&] { return HostFrames(Trace()).size() >= 6 || !program.Running(); }, 60s));
   sim->Signal(SIGKILL);
   ASSERT_TRUE(sim->WaitForExit(10s));
+  fs::remove(Tty());  // the device node of a pulled adapter goes with it
   // The port's error, as the failed transfers report it (the receiver's read and the poll's next
   // request may each have their say).
   int reports = 0;
@@ -191,7 +199,7 @@ TEST_F(DialogsEndToEnd, APulledAdapterIsReportedAndTheSamePortBringsThePanelsBac
   EXPECT_TRUE(screen->Gone(dialog));
   EXPECT_TRUE(WaitUntil([&] { return screen->MainWidth() == 80 + 2 * 91 + 7; }, 10s)) << screen->MainWidth();
   EXPECT_FALSE(screen->NextMessage(1s).Window);
-  Terminate(program);
+  EndProgram();
   Terminate(*sim);
   // The second simulator's trace: a whole poll finding 3 and 7.
   EXPECT_EQ(HostFrames(Trace()).size(), 16u + 2 * 24);
