@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <sstream>
 #include <thread>
+#include <vector>
+
+#include "panels/Poll.h"
 
 #include "tests/support/TestEnvironment.h"
 
@@ -70,46 +73,51 @@ bool TProgramScreen::Gone(TWindow window, std::chrono::milliseconds limit) {
 
 int TProgramScreen::MainWidth() { return x_.Geometry(MainWindow()).Width; }
 
-TProgramScreen::TMessage TProgramScreen::NextMessage(std::chrono::milliseconds limit) {
-  TMessage message;
+TProgramScreen::TWindow TProgramScreen::TopMessageBox() {
   // Boxes of the link carry "Information" or "Error", the error display the program's name; popup menus
-  // are only one entry high. A box opened while another is open stands on top of it and takes the input:
-  // the one created last.
+  // are only one entry high.
   auto isBox = [](const TXSession::TGeometry& g) {
     return !IsMain(g) && !Is(g, AddressDialogSize) && !Is(g, ConfirmationSize) && !Is(g, PollWindowSize) &&
            g.Height >= 75;
   };
-  WaitUntil(
-      [&] {
-        std::string ids;
-        try {
-          ids = x_.Run("xdotool", {"search", "--onlyvisible", "--name", "^(Information|Error|ORVEL Control)$"});
-        } catch (const EXSession&) {
-          return false;  // none
-        }
-        std::istringstream lines(ids);
-        for (std::string id; std::getline(lines, id);) {
-          try {
-            const TWindow window = std::stoul(id);
-            if (window <= message.Window || !isBox(x_.Geometry(window))) continue;
-            std::string caption = x_.Run("xdotool", {"getwindowname", id});
-            if (!caption.empty() && caption.back() == '\n') caption.pop_back();
-            message.Window = window;
-            message.Caption = caption;
-          } catch (const std::exception&) {
-            // gone meanwhile
-          }
-        }
-        return message.Window != 0;
-      },
-      limit);
-  if (!message.Window) return message;
+  std::string visible;
+  try {
+    visible = x_.Run("xdotool", {"search", "--onlyvisible", "--name", "^(Information|Error|ORVEL Control)$"});
+  } catch (const EXSession&) {
+    return 0;  // none
+  }
+  // A box opened while another is open stands on top of it and takes the input. Without a window
+  // manager the windows are the root's children, which xwininfo lists from the top of the stack down.
+  std::istringstream stack(x_.Run("xwininfo", {"-root", "-children"}));
+  for (std::string line; std::getline(stack, line);) {
+    const auto id = line.find("0x");
+    if (id == std::string::npos || line.find("\"", id) == std::string::npos) continue;
+    try {
+      const TWindow window = std::stoul(line.substr(id), nullptr, 16);
+      if (("\n" + visible).find("\n" + std::to_string(window) + "\n") == std::string::npos) continue;
+      if (isBox(x_.Geometry(window))) return window;
+    } catch (const std::exception&) {
+      // gone meanwhile
+    }
+  }
+  return 0;
+}
+
+TProgramScreen::TMessage TProgramScreen::ReadMessage(TWindow window) {
+  TMessage message;
+  message.Window = window;
+  try {
+    message.Caption = x_.Run("xdotool", {"getwindowname", std::to_string(window)});
+  } catch (const EXSession&) {
+    return {};  // gone
+  }
+  if (!message.Caption.empty() && message.Caption.back() == '\n') message.Caption.pop_back();
   // The first line of the text begins right of the icon, at the same place in every box. The clipboard
   // is emptied first, so an earlier box's text is never taken for this one's.
   for (int attempt = 0; attempt < 3 && message.Text.empty(); ++attempt) {
     x_.Run("xclip", {"-selection", "clipboard", "-i", "/dev/null"});
-    x_.Focus(message.Window);
-    x_.Click(message.Window, 70, 20);
+    x_.Focus(window);
+    x_.Click(window, 70, 20);
     x_.Keys("ctrl+a ctrl+c");
     try {
       message.Text = x_.Run("xclip", {"-o", "-selection", "clipboard"});
@@ -119,6 +127,46 @@ TProgramScreen::TMessage TProgramScreen::NextMessage(std::chrono::milliseconds l
   }
   message.Text.erase(std::remove(message.Text.begin(), message.Text.end(), '\r'), message.Text.end());
   return message;
+}
+
+bool TProgramScreen::IsLateReadReport(const TMessage& message) {
+  return message.Caption == "Information" && (message.Text.rfind(TextUnitNotReadOne, 0) == 0 ||
+                                              message.Text.rfind(TextUnitsNotReadMany, 0) == 0);
+}
+
+TProgramScreen::TMessage TProgramScreen::NextMessage(std::chrono::milliseconds limit) {
+  TMessage message;
+  WaitUntil(
+      [&] {
+        const TWindow window = TopMessageBox();
+        if (!window) return false;
+        message = ReadMessage(window);
+        if (!IsLateReadReport(message)) return message.Window != 0;
+        ++LateReadReports;
+        Acknowledge(message);
+        Gone(window, 5s);
+        message = {};
+        return false;
+      },
+      limit);
+  return message;
+}
+
+bool TProgramScreen::Await(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+  return WaitUntil(
+      [&] {
+        if (condition()) return true;
+        const TWindow window = TopMessageBox();
+        if (!window) return false;
+        const TMessage message = ReadMessage(window);
+        if (IsLateReadReport(message)) {
+          ++LateReadReports;
+          Acknowledge(message);
+          Gone(window, 5s);
+        }
+        return false;
+      },
+      limit);
 }
 
 void TProgramScreen::Acknowledge(const TMessage& message) {

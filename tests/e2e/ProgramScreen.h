@@ -4,6 +4,7 @@
 // message boxes read. The program runs with Qt's own -stylesheet option making message-box text
 // selectable, so a box's text is read the way an operator copies it: select all, copy, paste elsewhere.
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "tests/support/ChildProcess.h"
@@ -32,7 +33,13 @@ class TProgramScreen {
     std::string Text;  // lines separated by LF
   };
   // The next message box on the screen and what it says; Window is 0 when none came within `limit`.
+  // A poll's report that some units' switches could not be read is acknowledged and counted instead: on
+  // a machine too busy to keep the line's 60 ms timing, a reply may come after its wait, and the program
+  // rightly says so; that is not what these tests look at.
   TMessage NextMessage(std::chrono::milliseconds limit = Patience);
+  // Waits until `condition` holds, dealing with such reports meanwhile.
+  bool Await(const std::function<bool()>& condition, std::chrono::milliseconds limit = Patience);
+  int LateReadReports = 0;
   // Its OK, from the keyboard.
   void Acknowledge(const TMessage& message);
 
@@ -49,6 +56,10 @@ class TProgramScreen {
 
  private:
   TWindow ProgramWindow(int width, int height, std::chrono::milliseconds limit);
+  // The message box that takes the input now, or 0.
+  TWindow TopMessageBox();
+  TMessage ReadMessage(TWindow window);
+  static bool IsLateReadReport(const TMessage& message);
 
   TXSession& x_;
   std::string dir_;
