@@ -141,7 +141,9 @@ TProgramScreen::TMessage TProgramScreen::NextMessage(std::chrono::milliseconds l
         const TWindow window = TopMessageBox();
         if (!window) return false;
         message = ReadMessage(window);
-        if (!IsLateReadReport(message)) return message.Window != 0;
+        // Nothing read: another box came up on top meanwhile and took the input; that one is next.
+        if (message.Text.empty()) return false;
+        if (!IsLateReadReport(message)) return true;
         ++LateReadReports;
         Acknowledge(message);
         Gone(window, 5s);
