@@ -34,7 +34,11 @@ TForm2::TForm2()
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
   setWindowTitle("Settings");
-  setFont(DefaultDesignFont());
+  // Where the design's face is missing, a face of its width: the usual wider substitute cuts the
+  // explanation of the substitution at the group box's edge.
+  QFont font = DefaultDesignFont();
+  font.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Arial"});
+  setFont(font);
 
   TreeView1 = new QTreeWidget(this);
   TreeView1->setHeaderHidden(true);
@@ -252,7 +256,8 @@ void TForm2::UpdateEnabled() {
 }
 
 void TForm2::EnableStepButtons() {
-  // A step still waiting for the link keeps its button: its own write has not gone out yet.
-  if (stepsQueued_ == 0) plusWaiting_ = minusWaiting_ = false;
+  // A click still waiting for the link keeps its button: its own write has not gone out yet.
+  plusWaiting_ = plusQueued_ > 0;
+  minusWaiting_ = minusQueued_ > 0;
   UpdateEnabled();
 }

@@ -97,6 +97,6 @@ class TForm2 : public QWidget {
   int presented_ = -1;     // the node whose controls are shown; -1 for none
   bool displayed_ = false;  // and they show param_, read for that node
   bool plusWaiting_ = false, minusWaiting_ = false;  // clicked, and no write answered since
-  int stepsQueued_ = 0;     // step clicks still waiting for the link
+  int plusQueued_ = 0, minusQueued_ = 0;             // clicks still waiting for the link
   int unit_ = -1;           // -1: the address in the link state
 };

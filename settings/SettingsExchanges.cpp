@@ -129,7 +129,7 @@ void TForm2::WriteSwitch(const TParameter& parameter, bool on) {
 void TForm2::BitBtn2Click() {
   plusWaiting_ = true;
   BitBtn2->setEnabled(false);
-  ++stepsQueued_;
+  ++plusQueued_;
   QPointer<TForm2> self(this);
   RunLinkOperation([self] {
     if (self) self->StepBy(+1);
@@ -139,7 +139,7 @@ void TForm2::BitBtn2Click() {
 void TForm2::BitBtn3Click() {
   minusWaiting_ = true;
   BitBtn3->setEnabled(false);
-  ++stepsQueued_;
+  ++minusQueued_;
   QPointer<TForm2> self(this);
   RunLinkOperation([self] {
     if (self) self->StepBy(-1);
@@ -147,7 +147,7 @@ void TForm2::BitBtn3Click() {
 }
 
 void TForm2::StepBy(int direction) {
-  --stepsQueued_;
+  --(direction > 0 ? plusQueued_ : minusQueued_);
   TParameter& p = param_;
   const TParameterScale scale = p.Scale();
   if (!p.ValueRead || !p.DescriptorRead || !scale.Steppable()) return;
