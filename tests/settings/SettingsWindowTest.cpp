@@ -110,9 +110,14 @@ TEST(SettingsWindow, StepButtonsWaitForTheWriteReplyAndMinusAtZeroWritesTheValue
   rig.Tk.At(start + 10'000, [&] { plusEnabled.push_back(f.BitBtn2->isEnabled()); });
   rig.Tk.At(start + 20'000, [&] { QTest::mouseClick(f.BitBtn3, Qt::LeftButton); });
   rig.Tk.At(start + 150'000, [&] { plusEnabled.push_back(f.BitBtn2->isEnabled()); });
-  rig.Tk.At(start + 180'000, [&] { plusEnabled.push_back(f.BitBtn2->isEnabled()); });
+  bool minusEnabled = true;
+  rig.Tk.At(start + 180'000, [&] {
+    plusEnabled.push_back(f.BitBtn2->isEnabled());
+    minusEnabled = f.BitBtn3->isEnabled();  // its own write is not out yet, though "+"'s reply came
+  });
   EXPECT_EQ(rig.Press(f.BitBtn2), (TWords{"sel 3 62", "wr 3 02", "sel 3 62", "wr 3 00"}));
   EXPECT_EQ(plusEnabled, (std::vector<bool>{false, false, true}));
+  EXPECT_FALSE(minusEnabled);
   const auto gaps = rig.Gaps(mark);
   EXPECT_EQ(gaps[0], 60);
   EXPECT_GE(gaps[1], 100);
@@ -167,6 +172,7 @@ TEST(SettingsWindow, SwitchesAreReadAndAStateThatChangesTheBoxIsWrittenBack) {
   EXPECT_EQ(rig.Press(rig.Settings().CheckBox1), (TWords{"sel 3 70", "wr 3 01"}));
   EXPECT_EQ(rig.Screen(), "[x] Замещение explained");
   EXPECT_EQ(rig.Sim(3).Register(0x70), 1);
+  EXPECT_EQ(rig.Select(K2Agc), SwitchRead(3, 0x68));  // 1 with the box ticked: nothing to write
   EXPECT_EQ(rig.Sim(3).Register(0x6A), 2);
 
   EXPECT_EQ(rig.Select(25), TWords{});  // "Настройки канала 3"
