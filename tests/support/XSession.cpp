@@ -9,6 +9,7 @@
 #include <sstream>
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 
 std::string FindOnPath(const std::string& program) {
   const char* path = std::getenv("PATH");
@@ -69,9 +70,11 @@ TXSession::~TXSession() {
 }
 
 TChildProcess::TOptions TXSession::On(TChildProcess::TOptions options) const {
-  options.Environment.push_back("DISPLAY=" + display_);
-  options.Environment.push_back("QT_QPA_PLATFORM=xcb");
-  options.Environment.push_back("XDG_RUNTIME_DIR=" + runtimeDir_);
+  for (const std::string& entry : {"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb"s, "XDG_RUNTIME_DIR=" + runtimeDir_}) {
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    std::erase_if(options.Environment, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
+    options.Environment.push_back(entry);
+  }
   return options;
 }
 

@@ -34,7 +34,8 @@ class TXSession {
   TXSession& operator=(const TXSession&) = delete;
 
   const std::string& Display() const { return display_; }  // ":12"
-  // `options` with the environment a Qt program needs to show its windows on this display.
+  // `options` with the environment a Qt program needs to show its windows on this display (replacing a
+  // platform or display it named).
   TChildProcess::TOptions On(TChildProcess::TOptions options) const;
 
   // The visible top-level window whose title is exactly `title` (and, when given, whose geometry `accept`
