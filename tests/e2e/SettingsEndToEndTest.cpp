@@ -1,0 +1,96 @@
+// The settings window of the real orvel-control, shown on a private X display and worked with the mouse
+// and keyboard, against orvel-unitsim on a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "link/Frame.h"
+#include "tests/e2e/EndToEndSupport.h"
+#include "tests/support/TestEnvironment.h"
+#include "tests/support/XSession.h"
+#include "unitsim/SimTrace.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+ino_t Inode(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+std::string Request(uint8_t command, std::vector<uint8_t> data) { return HexBytes(BuildFrame(3, command, data)); }
+
+// Design positions: the main window's client area lies under its menu; the settings window has none.
+constexpr int MainClientHeight = 294;
+constexpr int GroupBoxLeft = 248, GroupBoxTop = 8;
+
+TEST(EndToEndSettings, PlusAndDefaultOnUnit3sChannel2BrightnessReachTheUnit) {
+  TScratchDirectory scratch;
+  const std::string dir = scratch.Path();
+  TChildProcess sim(Simulator(dir));
+  ASSERT_TRUE(SimulatorUp(sim, dir + "/tty"));
+  WriteFileBytes(dir + "/COM.ini", dir + "/tty\r\n");
+  const ino_t written = Inode(dir + "/COM.ini");
+
+  TXSession x(dir);
+  TChildProcess program(x.On({BinDir() + "/orvel-control", {}, dir, {}, dir + "/program.out"}));
+  // On failure, what the screen showed goes beside the test programs.
+  struct TShotOnFailure {
+    TXSession& X;
+    ~TShotOnFailure() {
+      if (::testing::Test::HasFailure()) X.Screenshot(BinDir() + "/../tests/settings-e2e-failure.png");
+    }
+  } shot{x};
+
+  ASSERT_TRUE(WaitUntil([&] { return Inode(dir + "/COM.ini") != written || !program.Running(); }, 120s))
+      << "the poll did not finish";
+  ASSERT_TRUE(program.Running()) << program.Describe() << "\n" << program.Output();
+  // Two panels make the main window 269 wide; the poll window and the others share its caption.
+  const auto main = x.FindWindow("ORVEL Control", 20s, [](auto& g) { return g.Width == 269; });
+  ASSERT_NE(main, 0u);
+  const int menu = x.Geometry(main).Height - MainClientHeight;
+  x.Click(main, 80 + 4 + 42, menu + 15 + 4 + 15);  // the first panel's settings button, "№ 3"
+  const auto settings = x.FindWindow("Settings — № 3");
+  ASSERT_NE(settings, 0u);
+
+  // To "Яркость" under "Настройки канала 2" by keyboard, each node read as it is reached.
+  x.Focus(settings);
+  x.Keys("Home Down Down Down Down Right Down Down");
+  // A frame on the line, from either side.
+  auto traced = [&](const std::string& frame) {
+    return WaitUntil(
+        [&] {
+          for (auto& f : ReadTrace(dir + "/trace.jsonl"))
+            if (HexBytes(f.Bytes) == frame) return true;
+          return false;
+        },
+        20s);
+  };
+  ASSERT_TRUE(traced(HexBytes(BuildFrame(3, cmdRead, {0, 255, 128, 1})))) << "the descriptor was not read";
+  std::this_thread::sleep_for(1s);  // the pacing wait after the read, then the screen filled from it
+  x.Click(settings, GroupBoxLeft + 312 + 12, GroupBoxTop + 80 + 12);  // "+"
+  ASSERT_TRUE(traced(Request(cmdWrite, {125})));
+  x.Click(settings, GroupBoxLeft + 136 + 64, GroupBoxTop + 152 + 10);  // "Значение по умолчанию"
+  ASSERT_TRUE(traced(Request(cmdWrite, {128})));
+
+  Terminate(program);
+  Terminate(sim);  // writes its state file
+  const auto requests = HostRequests(dir + "/trace.jsonl");
+  const std::vector<std::string> tail = {
+      Request(cmdSelect, {0x62, 0, 0, 0}), Request(cmdRead, {1}), Request(cmdSelect, {0x63, 0, 0, 0}),
+      Request(cmdRead, {4}), Request(cmdSelect, {0x62, 0, 0, 0}), Request(cmdWrite, {125}),
+      Request(cmdSelect, {0x62, 0, 0, 0}), Request(cmdWrite, {128})};
+  ASSERT_GE(requests.size(), tail.size());
+  EXPECT_EQ(std::vector<std::string>(requests.end() - tail.size(), requests.end()), tail);
+  const std::string state = ReadFileBytes(dir + "/units.txt");
+  const auto unit7 = state.find("unit 7");
+  ASSERT_NE(unit7, std::string::npos) << state;
+  EXPECT_NE(state.substr(0, unit7).find("0x62 = 0x80  # K2 brightness"), std::string::npos) << state;
+  EXPECT_NE(state.substr(unit7).find("0x62 = 0x64  # K2 brightness"), std::string::npos) << state;
+}
+
+}  // namespace
