@@ -92,8 +92,9 @@ void TForm2::ReadSelectedNode() {
   if (!complete) WaitForQuietLine();
   s.RegisterMode = false;
 
-  // Selected again meanwhile, or moved to another unit: that reading is waiting and shows its own.
-  if (TreeView1->currentItem() != item || Unit() != p.Address || !isVisible()) return;
+  // Selected again meanwhile, or moved to another unit: that reading is waiting and shows its own. Shown
+  // anew meanwhile: the window shows only its tree until a node is selected.
+  if (TreeView1->currentItem() != item || Unit() != p.Address || presented_ != p.Index || !isVisible()) return;
   param_ = p;
   PresentValues();
   if (IsSwitch(p.Kind) && p.ValueRead && p.CurrentValue <= 1) {

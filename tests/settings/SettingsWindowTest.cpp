@@ -304,14 +304,15 @@ TEST(SettingsWindow, RepliesOfTheWrongLengthOrStatusShowWhatTheyCarried) {
   EXPECT_EQ(rig.Sim(3).Register(0x64), 128);
 }
 
-TEST(SettingsWindow, ClosingDuringAReadingLeavesItsRegisterModeAndClosingAfterwardsClearsIt) {
+TEST(SettingsWindow, ClosingDuringAReadingLeavesItsRegisterModeAndShowingAgainShowsOnlyTheTree) {
   TSettingsRig rig;
   TForm2& f = rig.Settings();
   rig.Tk.At(rig.Tk.NowUs() + 90'000, [&] { f.close(); });
-  EXPECT_EQ(rig.Select(K2Brightness), ValueRead(3, 0x62));
-  EXPECT_FALSE(f.isVisible());
+  rig.Tk.At(rig.Tk.NowUs() + 150'000, [&] { rig.Button(3, 3)->click(); });  // and open again
+  rig.Sim(3).SetRegister(0x68, 1);
+  EXPECT_EQ(rig.Select(K2Agc), SwitchRead(3, 0x68));  // whole, and not written back: the box is not shown
+  EXPECT_EQ(rig.Screen(), "");  // shown anew: only the tree
   LinkState.RegisterMode = true;  // as an abandoned exchange leaves it
-  f.show();
   f.close();
   EXPECT_FALSE(LinkState.RegisterMode);
   EXPECT_TRUE(rig.Tk.Messages().empty());
