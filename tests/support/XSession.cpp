@@ -97,30 +97,14 @@ TXSession::TWindow TXSession::FindWindow(const std::string& title, std::chrono::
   TWindow found = 0;
   WaitUntil(
       [&] {
-        // xdotool fails when nothing matches; that only means "not yet".
-        std::string ids;
-        try {
-          ids = Run("xdotool", {"search", "--onlyvisible", "--name", ".*"});
-        } catch (const EXSession&) {
-          return false;
-        }
-        std::istringstream lines(ids);
-        for (std::string id; std::getline(lines, id);) {
-          if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos) continue;
-          std::string name;
+        for (const auto& [window, name] : VisibleWindows()) {
+          if (name != title) continue;
           try {
-            name = Run("xdotool", {"getwindowname", id});
+            if (accept && !accept(Geometry(window))) continue;
           } catch (const EXSession&) {
             continue;  // gone meanwhile
           }
-          if (!name.empty() && name.back() == '\n') name.pop_back();
-          if (name != title) continue;
-          try {
-            if (accept && !accept(Geometry(std::stoul(id)))) continue;
-          } catch (const EXSession&) {
-            continue;
-          }
-          found = std::stoul(id);
+          found = window;
           return true;
         }
         return false;
@@ -129,24 +113,26 @@ TXSession::TWindow TXSession::FindWindow(const std::string& title, std::chrono::
   return found;
 }
 
-std::vector<std::string> TXSession::VisibleTitles() {
-  std::vector<std::string> titles;
+std::vector<std::pair<TXSession::TWindow, std::string>> TXSession::VisibleWindows() {
+  std::vector<std::pair<TWindow, std::string>> windows;
   std::string ids;
   try {
     ids = Run("xdotool", {"search", "--onlyvisible", "--name", ".*"});
   } catch (const EXSession&) {
-    return titles;
+    return windows;  // xdotool fails when nothing matches
   }
   std::istringstream lines(ids);
   for (std::string id; std::getline(lines, id);) {
+    if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos) continue;
     try {
       std::string name = Run("xdotool", {"getwindowname", id});
       if (!name.empty() && name.back() == '\n') name.pop_back();
-      titles.push_back(name);
+      windows.emplace_back(std::stoul(id), name);
     } catch (const EXSession&) {
+      // gone meanwhile
     }
   }
-  return titles;
+  return windows;
 }
 
 TXSession::TGeometry TXSession::Geometry(TWindow window) {

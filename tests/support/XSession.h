@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/ChildProcess.h"
@@ -43,8 +44,8 @@ class TXSession {
   // when none came.
   TWindow FindWindow(const std::string& title, std::chrono::milliseconds limit = std::chrono::seconds(10),
                      const std::function<bool(const TGeometry&)>& accept = nullptr);
-  // Titles of the visible windows, for a failure message.
-  std::vector<std::string> VisibleTitles();
+  // The visible windows with their titles (also for a failure message).
+  std::vector<std::pair<TWindow, std::string>> VisibleWindows();
   TGeometry Geometry(TWindow window);
 
   // The pointer to a point of the window, then a press and release of `button` (1 left, 3 right).
