@@ -26,8 +26,6 @@ QPushButton* StepButton(QWidget* parent, const char* caption, int left) {
   Place(button, left, 80, 25, 25);
   return button;
 }
-
-bool IsSwitch(TSettingsNodeKind kind) { return kind == nkCheckBox || kind == nkSubstitutionCheckBox; }
 }  // namespace
 
 TForm2::TForm2()

@@ -78,9 +78,13 @@ class TForm2 : public QWidget {
     TParameterScale Scale() const { return {Minimum, Maximum, Step}; }
   };
 
+  static bool IsSwitch(TSettingsNodeKind kind) { return kind == nkCheckBox || kind == nkSubstitutionCheckBox; }
+
   // The link operations.
   void ReadSelectedNode();
   void WriteSwitch(const TParameter& parameter, bool on);
+  // A step clicked (+1 up, -1 down): its button is disabled until a write is answered after it has run.
+  void QueueStep(int direction);
   void StepBy(int direction);
   void WriteDefault();
 

@@ -10,8 +10,6 @@
 
 namespace {
 
-bool IsSwitch(TSettingsNodeKind kind) { return kind == nkCheckBox || kind == nkSubstitutionCheckBox; }
-
 // However an exchange ends, register mode ends with it.
 struct TRegisterModeEnd {
   ~TRegisterModeEnd() { LinkState.RegisterMode = false; }
@@ -127,23 +125,18 @@ void TForm2::WriteSwitch(const TParameter& parameter, bool on) {
   s.RegisterMode = false;
 }
 
-void TForm2::BitBtn2Click() {
-  plusWaiting_ = true;
-  BitBtn2->setEnabled(false);
-  ++plusQueued_;
-  QPointer<TForm2> self(this);
-  RunLinkOperation([self] {
-    if (self) self->StepBy(+1);
-  });
-}
+void TForm2::BitBtn2Click() { QueueStep(+1); }
 
-void TForm2::BitBtn3Click() {
-  minusWaiting_ = true;
-  BitBtn3->setEnabled(false);
-  ++minusQueued_;
+void TForm2::BitBtn3Click() { QueueStep(-1); }
+
+void TForm2::QueueStep(int direction) {
+  const bool up = direction > 0;
+  (up ? plusWaiting_ : minusWaiting_) = true;
+  (up ? BitBtn2 : BitBtn3)->setEnabled(false);
+  ++(up ? plusQueued_ : minusQueued_);
   QPointer<TForm2> self(this);
-  RunLinkOperation([self] {
-    if (self) self->StepBy(-1);
+  RunLinkOperation([self, direction] {
+    if (self) self->StepBy(direction);
   });
 }
 

@@ -24,6 +24,12 @@ ino_t Inode(const std::string& path) {
 
 std::string Request(uint8_t command, std::vector<uint8_t> data) { return HexBytes(BuildFrame(3, command, data)); }
 
+std::string Titles(TXSession& x) {
+  std::string titles = "windows on the screen:";
+  for (auto& [window, title] : x.VisibleWindows()) titles += " \"" + title + "\"";
+  return titles;
+}
+
 // Design positions: the main window's client area lies under its menu; the settings window has none.
 constexpr int MainClientHeight = 294;
 constexpr int GroupBoxLeft = 248, GroupBoxTop = 8;
@@ -51,11 +57,11 @@ TEST(EndToEndSettings, PlusAndDefaultOnUnit3sChannel2BrightnessReachTheUnit) {
   ASSERT_TRUE(program.Running()) << program.Describe() << "\n" << program.Output();
   // Two panels make the main window 269 wide; the poll window and the others share its caption.
   const auto main = x.FindWindow("ORVEL Control", 20s, [](auto& g) { return g.Width == 269; });
-  ASSERT_NE(main, 0u);
+  ASSERT_NE(main, 0u) << Titles(x);
   const int menu = x.Geometry(main).Height - MainClientHeight;
   x.Click(main, 80 + 4 + 42, menu + 15 + 4 + 15);  // the first panel's settings button, "№ 3"
   const auto settings = x.FindWindow("Settings — № 3");
-  ASSERT_NE(settings, 0u);
+  ASSERT_NE(settings, 0u) << Titles(x);
 
   // To "Яркость" under "Настройки канала 2" by keyboard, each node read as it is reached.
   x.Focus(settings);
