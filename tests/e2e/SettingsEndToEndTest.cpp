@@ -55,8 +55,10 @@ TEST(EndToEndSettings, PlusAndDefaultOnUnit3sChannel2BrightnessReachTheUnit) {
   ASSERT_TRUE(WaitUntil([&] { return Inode(dir + "/COM.ini") != written || !program.Running(); }, 120s))
       << "the poll did not finish";
   ASSERT_TRUE(program.Running()) << program.Describe() << "\n" << program.Output();
-  // Two panels make the main window 269 wide; the poll window and the others share its caption.
-  const auto main = x.FindWindow("ORVEL Control", 20s, [](auto& g) { return g.Width == 269; });
+  // The poll window and the dialogs share the main window's caption; only the main window is taller
+  // than its client area. (Not its width: on a starved machine a late reply can pass for another unit's
+  // answer to its probe, and that unit's panel stands after unit 3's.)
+  const auto main = x.FindWindow("ORVEL Control", 20s, [](auto& g) { return g.Height > MainClientHeight; });
   ASSERT_NE(main, 0u) << Titles(x);
   const int menu = x.Geometry(main).Height - MainClientHeight;
   x.Click(main, 80 + 4 + 42, menu + 15 + 4 + 15);  // the first panel's settings button, "№ 3"
