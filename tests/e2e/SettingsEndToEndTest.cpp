@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <thread>
 
 #include "link/Frame.h"
@@ -44,13 +45,18 @@ TEST(EndToEndSettings, PlusAndDefaultOnUnit3sChannel2BrightnessReachTheUnit) {
 
   TXSession x(dir);
   TChildProcess program(x.On({BinDir() + "/orvel-control", {}, dir, {}, dir + "/program.out"}));
-  // On failure, what the screen showed goes beside the test programs.
+  // On failure, what the screen showed and what went over the line go beside the test programs.
   struct TShotOnFailure {
     TXSession& X;
+    std::string Dir;
     ~TShotOnFailure() {
-      if (::testing::Test::HasFailure()) X.Screenshot(BinDir() + "/../tests/settings-e2e-failure.png");
+      if (!::testing::Test::HasFailure()) return;
+      const std::string to = BinDir() + "/../tests/settings-e2e-failure";
+      X.Screenshot(to + ".png");
+      std::filesystem::copy_file(Dir + "/trace.jsonl", to + "-trace.jsonl",
+                                 std::filesystem::copy_options::overwrite_existing);
     }
-  } shot{x};
+  } shot{x, dir};
 
   ASSERT_TRUE(WaitUntil([&] { return Inode(dir + "/COM.ini") != written || !program.Running(); }, 120s))
       << "the poll did not finish";
