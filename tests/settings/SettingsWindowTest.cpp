@@ -94,9 +94,15 @@ TEST(SettingsWindow, AValueNodeShowsItsScaleAndPlusHoldsAtTheHighestValue) {
 
 TEST(SettingsWindow, StepButtonsWaitForTheWriteReplyAndMinusAtZeroWritesTheValueAgain) {
   TSettingsRig rig;
-  rig.SetValue(3, 0x62, 6, {0, 10, 0, 2});
+  rig.SetValue(3, 0x62, 0, {0, 10, 0, 2});
   rig.Select(K2Brightness);
   TForm2& f = rig.Settings();
+  // Straight after the reading the unit's pointer stands at the descriptor, where the simulated unit
+  // refuses writes: the refusal is told and "-" waits for another answered write.
+  EXPECT_EQ(rig.Press(f.BitBtn3), TWords{"wr 3 00"});
+  EXPECT_EQ(rig.MessageTexts(), TWords{"Information: Команда не поддерживается"});
+  EXPECT_EQ(rig.Screen(), "Яркость [0] ~- 0..5@0 + default");
+  rig.Tk.ClearMessages();
   rig.Press(f.Button2);
   EXPECT_EQ(rig.Press(f.BitBtn3), TWords{"wr 3 00"});  // at the register the default's select left
   EXPECT_EQ(rig.Screen(), "Яркость [0] - 0..5@0 + default");
