@@ -71,25 +71,48 @@ TEST(EndToEndSettings, PlusAndDefaultOnUnit3sChannel2BrightnessReachTheUnit) {
   const auto settings = x.FindWindow("Settings — № 3");
   ASSERT_NE(settings, 0u) << Titles(x);
 
-  // To "Яркость" under "Настройки канала 2" by keyboard, each node read as it is reached.
-  x.Focus(settings);
-  x.Keys("Home Down Down Down Down Right Down Down");
-  // A frame on the line, from either side.
-  auto traced = [&](const std::string& frame) {
+  // A frame on the line, from either side, after the first `from` frames of the trace.
+  auto traced = [&](size_t from, const std::string& frame, std::chrono::milliseconds limit) {
     return WaitUntil(
         [&] {
-          for (auto& f : ReadTrace(dir + "/trace.jsonl"))
-            if (HexBytes(f.Bytes) == frame) return true;
+          const auto frames = ReadTrace(dir + "/trace.jsonl");
+          for (size_t i = from; i < frames.size(); ++i)
+            if (HexBytes(frames[i].Bytes) == frame) return true;
           return false;
         },
-        20s);
+        limit);
   };
-  ASSERT_TRUE(traced(HexBytes(BuildFrame(3, cmdRead, {0, 255, 128, 1})))) << "the descriptor was not read";
-  std::this_thread::sleep_for(1s);  // the pacing wait after the read, then the screen filled from it
-  x.Click(settings, GroupBoxLeft + 312 + 12, GroupBoxTop + 80 + 12);  // "+"
-  ASSERT_TRUE(traced(Request(cmdWrite, {125})));
-  x.Click(settings, GroupBoxLeft + 136 + 64, GroupBoxTop + 152 + 10);  // "Значение по умолчанию"
-  ASSERT_TRUE(traced(Request(cmdWrite, {128})));
+  auto keysRead = [&](const std::string& keys) {
+    const size_t from = ReadTrace(dir + "/trace.jsonl").size();
+    x.Focus(settings);
+    x.Keys(keys);
+    return traced(from, HexBytes(BuildFrame(3, cmdRead, {0, 255, 128, 1})), 10s);  // the descriptor
+  };
+  // To "Яркость" under "Настройки канала 2" by keyboard, each node read as it is reached.
+  bool read = keysRead("Home Down Down Down Down Right Down Down");
+  // On a starved machine the unit's reply to the select can come after the pacing time and pass for the
+  // read's; the window then shows nothing and says so, and the operator acknowledges and selects again.
+  for (int again = 0; !read && again < 3; ++again) {
+    if (const auto box = x.FindWindow("Information", 5s)) {
+      x.Focus(box);
+      x.Keys("Return");
+    }
+    read = keysRead("Up Down");
+  }
+  ASSERT_TRUE(read) << "the brightness was not read";
+  // Each button is clicked again if its write does not come: a click that reached the button before the
+  // screen was filled from the reading finds it disabled.
+  auto press = [&](int left, int top, int width, int height, uint8_t written) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      std::this_thread::sleep_for(1s);
+      const size_t from = ReadTrace(dir + "/trace.jsonl").size();
+      x.Click(settings, GroupBoxLeft + left + width / 2, GroupBoxTop + top + height / 2);
+      if (traced(from, Request(cmdWrite, {written}), 10s)) return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(press(312, 80, 25, 25, 125)) << "\"+\" wrote nothing";
+  ASSERT_TRUE(press(136, 152, 129, 20, 128)) << "\"Значение по умолчанию\" wrote nothing";
 
   Terminate(program);
   Terminate(sim);  // writes its state file
