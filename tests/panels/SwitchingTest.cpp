@@ -9,6 +9,7 @@
 #include "link/Frame.h"
 #include "link/Link.h"
 #include "link/LinkOperations.h"
+#include "link/RegisterMap.h"
 #include "panels/Poll.h"
 #include "settings/Form2.h"
 #include "tests/panels/PanelRig.h"
@@ -158,6 +159,54 @@ TEST(IndicatorSwitching, AReleaseWithoutPressIsActedOnOnlyOverAnIndicatorThatIsO
   // The release that switched indicator 1 off used up its press.
   EXPECT_EQ(rig.Release(3, 1, Qt::RightButton), Three(3, 0x4E));
   EXPECT_EQ(rig.Indicator(3, 1)->BrushColor(), clRed);
+}
+
+TEST(IndicatorSwitching, AReadWithoutReplyWritesNothingKeepsTheColourAndTellsTheOperatorOnce) {
+  TPanelRig rig;
+  auto& unit = rig.AddUnit(3);
+  unit.SetRegister(0x6C, 0x01);
+  unit.SetRegister(0x74, 0x00);
+  rig.StartOnCom1();
+  unit.AddFault(TSimFault::Silent().For(cmdRead).Times(2));
+  for (int n : {10, 14}) {  // logo 2 on K2; the titles selection of K2
+    SCOPED_TRACE(n);
+    rig.Tk.ClearMessages();
+    const auto before = rig.Indicator(3, n)->BrushColor();
+    const uint8_t code = IndicatorRegisters[n];
+    EXPECT_EQ(rig.Click(3, n), Three(3, code));
+    EXPECT_EQ(rig.Indicator(3, n)->BrushColor(), before);
+    EXPECT_TRUE(rig.Indicator(3, n)->isEnabled());
+    ASSERT_EQ(rig.MessageTexts().size(), 1u);
+    EXPECT_EQ(rig.MessageTexts()[0], "Information: Устройство не подключено");
+    EXPECT_FALSE(LinkState.RegisterMode);
+  }
+  EXPECT_EQ(unit.Register(0x6C), 0x01);
+  EXPECT_EQ(ReadFileBytes("Status3.log"), "");  // the selection did not change either
+  // Answered again: the click switches as ever.
+  EXPECT_EQ(rig.Click(3, 10), Five(3, 0x6C, 0x03));
+  EXPECT_EQ(rig.Indicator(3, 10)->BrushColor(), clLime);
+}
+
+TEST(IndicatorSwitching, AClickOnAnUnknownIndicatorShowsWhatTheUnitHoldsAndSwitchesNothing) {
+  TPanelRig rig;
+  auto& unit = rig.AddUnit(3);
+  unit.SetRegister(0x8E, 0x01);
+  rig.Bus.Script = [&](const TWireFrame& request) -> std::optional<TReplyPlan> {
+    if (request.Command == cmdRead && unit.Pointer() == 0x8E) return TReplyPlan{};
+    return std::nullopt;
+  };
+  rig.StartOnCom1();
+  ASSERT_EQ(rig.Indicator(3, 3)->BrushColor(), clGray);
+  rig.Bus.Script = nullptr;
+  rig.Tk.ClearMessages();
+  EXPECT_EQ(rig.Click(3, 3), Three(3, 0x8E));
+  EXPECT_EQ(rig.Indicator(3, 3)->BrushColor(), clLime);
+  EXPECT_EQ(rig.Unit(3).IndicatorOn[3], 1);
+  EXPECT_EQ(unit.Register(0x8E), 0x01);
+  EXPECT_TRUE(rig.MessageTexts().empty());
+  // Now known, the next click switches it off.
+  EXPECT_EQ(rig.Click(3, 3), Five(3, 0x8E, 0x00));
+  EXPECT_EQ(rig.Indicator(3, 3)->BrushColor(), clRed);
 }
 
 TEST(TitlesButton, SwitchesTitlesOnAndOffOnTheSelectedChannels) {
