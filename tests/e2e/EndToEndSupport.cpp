@@ -1,0 +1,68 @@
+#include "tests/e2e/EndToEndSupport.h"
+
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "tests/support/TestEnvironment.h"
+#include "unitsim/SimTrace.h"
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+// The value of `"key":` in one line of the trace: a string's contents, or a number or literal as written.
+std::string JsonField(const std::string& line, const std::string& key) {
+  const std::string marker = "\"" + key + "\":";
+  const auto at = line.find(marker);
+  if (at == std::string::npos) return {};
+  auto p = at + marker.size();
+  if (line[p] == '"') return line.substr(p + 1, line.find('"', p + 1) - p - 1);
+  return line.substr(p, line.find_first_of(",}", p) - p);
+}
+}  // namespace
+
+std::vector<TTracedFrame> ReadTrace(const std::string& path) {
+  std::vector<TTracedFrame> frames;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty()) continue;
+    TTracedFrame f;
+    f.FromHost = JsonField(line, "from") == "host";
+    f.Kind = JsonField(line, "kind");
+    f.Bytes = ParseHexBytes(JsonField(line, "bytes"));
+    f.Line = line;
+    frames.push_back(std::move(f));
+  }
+  return frames;
+}
+
+std::vector<std::string> HostRequests(const std::string& tracePath) {
+  std::vector<std::string> sent;
+  for (auto& f : ReadTrace(tracePath))
+    if (f.FromHost) sent.push_back(HexBytes(f.Bytes));
+  return sent;
+}
+
+TChildProcess::TOptions Simulator(const std::string& dir, std::vector<std::string> extra) {
+  std::vector<std::string> args{"--units", "3,7", "--registers", SourceDir() + "/unitsim/demo-registers.txt",
+                                "--link", dir + "/tty", "--trace", dir + "/trace.jsonl", "--state",
+                                dir + "/units.txt"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return {BinDir() + "/orvel-unitsim", args, dir, {}, dir + "/unitsim.out"};
+}
+
+::testing::AssertionResult SimulatorUp(TChildProcess& sim, const std::string& link) {
+  if (WaitUntil([&] { return fs::is_symlink(link) || !sim.Running(); }, 10s) && sim.Running())
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << sim.Describe() << "\n" << sim.Output();
+}
+
+void Terminate(TChildProcess& process) {
+  process.Signal(SIGTERM);
+  ASSERT_TRUE(process.WaitForExit(10s)) << process.Describe() << " after SIGTERM";
+  EXPECT_TRUE((process.Signalled() && process.TermSignal() == SIGTERM) ||
+              (process.Exited() && process.ExitCode() == 0))
+      << process.Describe() << "\n" << process.Output();
+}
