@@ -32,10 +32,19 @@ std::vector<TTracedFrame> ReadTrace(const std::string& path) {
     f.FromHost = JsonField(line, "from") == "host";
     f.Kind = JsonField(line, "kind");
     f.Bytes = ParseHexBytes(JsonField(line, "bytes"));
+    f.StartUs = std::stoll("0" + JsonField(line, "start_us"));
+    f.EndUs = std::stoll("0" + JsonField(line, "end_us"));
     f.Line = line;
     frames.push_back(std::move(f));
   }
   return frames;
+}
+
+int LateReplies(const std::vector<TTracedFrame>& trace) {
+  int late = 0;
+  for (size_t i = 1; i < trace.size(); ++i)
+    if (!trace[i].FromHost && trace[i - 1].FromHost && trace[i].EndUs - trace[i - 1].StartUs > 60'000) ++late;
+  return late;
 }
 
 std::vector<std::string> HostRequests(const std::string& tracePath) {

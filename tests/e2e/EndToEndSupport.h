@@ -12,8 +12,13 @@ struct TTracedFrame {
   bool FromHost = false;
   std::string Kind;
   std::vector<uint8_t> Bytes;
+  int64_t StartUs = 0, EndUs = 0;
   std::string Line;
 };
+
+// Replies that ended later than the program's 60 ms wait after their request began: a simulator starved
+// by a busy machine. The program then rightly reports registers it could not read.
+int LateReplies(const std::vector<TTracedFrame>& trace);
 
 std::vector<TTracedFrame> ReadTrace(const std::string& path);
 // The requests the host sent, as hex.
