@@ -35,13 +35,30 @@ std::vector<TTracedFrame> ReadTrace(const std::string& path) {
     f.FromHost = JsonField(line, "from") == "host";
     f.Kind = JsonField(line, "kind");
     f.Bytes = ParseHexBytes(JsonField(line, "bytes"));
+    f.StartUs = std::stoll("0" + JsonField(line, "start_us"));
+    f.EndUs = std::stoll("0" + JsonField(line, "end_us"));
     f.Line = line;
     frames.push_back(std::move(f));
   }
   return frames;
 }
 
-// A reply carries its status at byte 7; a request has 0 there.
+int LateReplies(const std::vector<TTracedFrame>& trace) {
+  int late = 0;
+  for (size_t i = 1; i < trace.size(); ++i)
+    if (!trace[i].FromHost && trace[i - 1].FromHost && trace[i].EndUs - trace[i - 1].StartUs > 60'000) ++late;
+  return late;
+}
+
+std::vector<std::string> HostRequests(const std::string& tracePath) { return HostFrames(ReadTrace(tracePath)); }
+
+std::vector<std::string> HostFrames(const std::vector<TTracedFrame>& trace) {
+  std::vector<std::string> sent;
+  for (auto& f : trace)
+    if (f.FromHost) sent.push_back(HexBytes(f.Bytes));
+  return sent;
+}
+
 ::testing::AssertionResult WellFormed(const TTracedFrame& f) {
   const auto& b = f.Bytes;
   if (f.Kind != "frame") return ::testing::AssertionFailure() << "not a whole frame: " << f.Line;
@@ -54,13 +71,6 @@ std::vector<TTracedFrame> ReadTrace(const std::string& path) {
   if (b[b.size() - 2] != (crc & 0xFF) || b[b.size() - 1] != (crc >> 8))
     return ::testing::AssertionFailure() << "bad checksum: " << f.Line;
   return ::testing::AssertionSuccess();
-}
-
-std::vector<std::string> HostFrames(const std::vector<TTracedFrame>& trace) {
-  std::vector<std::string> sent;
-  for (auto& f : trace)
-    if (f.FromHost) sent.push_back(HexBytes(f.Bytes));
-  return sent;
 }
 
 ino_t Inode(const std::string& path) {
@@ -81,10 +91,6 @@ TChildProcess::TOptions Simulator(const std::string& dir, std::vector<std::strin
   return SimulatorNamed(dir, "", args);
 }
 
-TChildProcess::TOptions Program(const std::string& dir) {
-  return {BinDir() + "/orvel-control", {}, dir, {"QT_QPA_PLATFORM=offscreen"}, dir + "/program.out"};
-}
-
 ::testing::AssertionResult SimulatorUp(TChildProcess& sim, const std::string& link) {
   if (WaitUntil([&] { return fs::is_symlink(link) || !sim.Running(); }, 10s) && sim.Running())
     return ::testing::AssertionSuccess();
@@ -93,7 +99,7 @@ TChildProcess::TOptions Program(const std::string& dir) {
 
 void Terminate(TChildProcess& process) {
   process.Signal(SIGTERM);
-  ASSERT_TRUE(process.WaitForExit(std::chrono::seconds(10))) << process.Describe() << " after SIGTERM";
+  ASSERT_TRUE(process.WaitForExit(10s)) << process.Describe() << " after SIGTERM";
   EXPECT_TRUE((process.Signalled() && process.TermSignal() == SIGTERM) ||
               (process.Exited() && process.ExitCode() == 0))
       << process.Describe() << "\n" << process.Output();

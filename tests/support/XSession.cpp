@@ -9,6 +9,7 @@
 #include <sstream>
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 
 std::string FindOnPath(const std::string& program) {
   const char* path = std::getenv("PATH");
@@ -69,9 +70,11 @@ TXSession::~TXSession() {
 }
 
 TChildProcess::TOptions TXSession::On(TChildProcess::TOptions options) const {
-  options.Environment.push_back("DISPLAY=" + display_);
-  options.Environment.push_back("QT_QPA_PLATFORM=xcb");
-  options.Environment.push_back("XDG_RUNTIME_DIR=" + runtimeDir_);
+  for (const std::string& entry : {"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb"s, "XDG_RUNTIME_DIR=" + runtimeDir_}) {
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    std::erase_if(options.Environment, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
+    options.Environment.push_back(entry);
+  }
   return options;
 }
 
@@ -94,30 +97,14 @@ TXSession::TWindow TXSession::FindWindow(const std::string& title, std::chrono::
   TWindow found = 0;
   WaitUntil(
       [&] {
-        // xdotool fails when nothing matches; that only means "not yet".
-        std::string ids;
-        try {
-          ids = Run("xdotool", {"search", "--onlyvisible", "--name", ".*"});
-        } catch (const EXSession&) {
-          return false;
-        }
-        std::istringstream lines(ids);
-        for (std::string id; std::getline(lines, id);) {
-          if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos) continue;
-          std::string name;
+        for (const auto& [window, name] : VisibleWindows()) {
+          if (name != title) continue;
           try {
-            name = Run("xdotool", {"getwindowname", id});
+            if (accept && !accept(Geometry(window))) continue;
           } catch (const EXSession&) {
             continue;  // gone meanwhile
           }
-          if (!name.empty() && name.back() == '\n') name.pop_back();
-          if (name != title) continue;
-          try {
-            if (accept && !accept(Geometry(std::stoul(id)))) continue;
-          } catch (const EXSession&) {
-            continue;
-          }
-          found = std::stoul(id);
+          found = window;
           return true;
         }
         return false;
@@ -126,24 +113,26 @@ TXSession::TWindow TXSession::FindWindow(const std::string& title, std::chrono::
   return found;
 }
 
-std::vector<std::string> TXSession::VisibleTitles() {
-  std::vector<std::string> titles;
+std::vector<std::pair<TXSession::TWindow, std::string>> TXSession::VisibleWindows() {
+  std::vector<std::pair<TWindow, std::string>> windows;
   std::string ids;
   try {
     ids = Run("xdotool", {"search", "--onlyvisible", "--name", ".*"});
   } catch (const EXSession&) {
-    return titles;
+    return windows;  // xdotool fails when nothing matches
   }
   std::istringstream lines(ids);
   for (std::string id; std::getline(lines, id);) {
+    if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos) continue;
     try {
       std::string name = Run("xdotool", {"getwindowname", id});
       if (!name.empty() && name.back() == '\n') name.pop_back();
-      titles.push_back(name);
+      windows.emplace_back(std::stoul(id), name);
     } catch (const EXSession&) {
+      // gone meanwhile
     }
   }
-  return titles;
+  return windows;
 }
 
 TXSession::TGeometry TXSession::Geometry(TWindow window) {

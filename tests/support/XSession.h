@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/ChildProcess.h"
@@ -34,7 +35,8 @@ class TXSession {
   TXSession& operator=(const TXSession&) = delete;
 
   const std::string& Display() const { return display_; }  // ":12"
-  // `options` with the environment a Qt program needs to show its windows on this display.
+  // `options` with the environment a Qt program needs to show its windows on this display (replacing a
+  // platform or display it named).
   TChildProcess::TOptions On(TChildProcess::TOptions options) const;
 
   // The visible top-level window whose title is exactly `title` (and, when given, whose geometry `accept`
@@ -42,8 +44,8 @@ class TXSession {
   // when none came.
   TWindow FindWindow(const std::string& title, std::chrono::milliseconds limit = std::chrono::seconds(10),
                      const std::function<bool(const TGeometry&)>& accept = nullptr);
-  // Titles of the visible windows, for a failure message.
-  std::vector<std::string> VisibleTitles();
+  // The visible windows with their titles (also for a failure message).
+  std::vector<std::pair<TWindow, std::string>> VisibleWindows();
   TGeometry Geometry(TWindow window);
 
   // The pointer to a point of the window, then a press and release of `button` (1 left, 3 right).
