@@ -6,15 +6,12 @@
 #include <signal.h>
 
 #include <filesystem>
-#include <memory>
 #include <thread>
 
 #include "link/Frame.h"
 #include "link/Link.h"
 #include "panels/Poll.h"
-#include "tests/e2e/EndToEndSupport.h"
-#include "tests/e2e/ProgramScreen.h"
-#include "tests/support/TestEnvironment.h"
+#include "tests/e2e/ScreenTest.h"
 #include "unitsim/SimTrace.h"
 
 using namespace std::chrono_literals;
@@ -29,64 +26,7 @@ std::string Shown(std::string text) {
   return text;
 }
 
-// A test's own display, directory, and the program's screen; a picture of the screen is left in the test
-// directory of the build when the test fails, for the record.
-struct DialogsEndToEnd : ::testing::Test {
-  TScratchDirectory scratch;
-  const std::string dir = scratch.Path();
-  std::unique_ptr<TXSession> x;
-  std::unique_ptr<TProgramScreen> screen;
-  std::unique_ptr<TChildProcess> program;  // kept until after TearDown, so a failure's picture shows it
-  bool pictured = false;
-
-  void SetUp() override {
-    try {
-      x = std::make_unique<TXSession>(dir);
-    } catch (const EXSession& e) {
-      GTEST_FAIL() << e.what();
-    }
-    screen = std::make_unique<TProgramScreen>(*x, dir);
-  }
-  void TearDown() override {
-    Picture();
-    if (screen) RecordProperty("late_read_reports", screen->LateReadReports);
-  }
-  // What the screen showed when the test went wrong, and the programs' traces and output, for the
-  // record in the build's test directory; taken once, while the program runs.
-  void Picture() {
-    if (!HasFailure() || !screen || pictured) return;
-    pictured = true;
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    const fs::path record = fs::path(BinDir()) / ".." / "tests" / (std::string(test->name()) + "-failure");
-    std::error_code ignored;
-    fs::remove_all(record, ignored);
-    fs::create_directories(record, ignored);
-    screen->Screenshot((record / "screen.png").string());
-    for (auto& entry : fs::directory_iterator(dir, ignored))
-      if (entry.is_regular_file() && entry.path().filename() != "COM.ini.tmp")
-        fs::copy_file(entry.path(), record / entry.path().filename(), fs::copy_options::overwrite_existing, ignored);
-  }
-  void EndProgram() {
-    Picture();
-    Terminate(*program);
-  }
-  // Started and up on the display. On this shared machine a client's first connection to a fresh
-  // display is now and then refused; the program then ends at once, having done nothing, and is started
-  // again.
-  TChildProcess& StartProgram() {
-    for (int attempt = 1;; ++attempt) {
-      program = std::make_unique<TChildProcess>(screen->Program());
-      WaitUntil([&] { return screen->MainWindow(0ms) || !program->Running(); }, 60s);
-      if (program->Running() || attempt == 3 ||
-          program->Output().find("could not connect to display") == std::string::npos)
-        return *program;
-    }
-  }
-  std::string Tty(const std::string& name = "") const { return dir + "/tty" + name; }
-  std::vector<TTracedFrame> Trace(const std::string& name = "") const {
-    return ReadTrace(dir + "/trace" + name + ".jsonl");
-  }
-};
+using DialogsEndToEnd = TScreenTest;
 
 TEST_F(DialogsEndToEnd, AnUnaddressedUnitIsGivenAddressFiveAndGetsItsPanel) {
   TChildProcess sim(SimulatorNamed(dir, "", {"--units", "0"}));

@@ -144,7 +144,7 @@ TProgramScreen::TMessage TProgramScreen::NextMessage(std::chrono::milliseconds l
         // Nothing read: another box came up on top meanwhile and took the input; that one is next.
         if (message.Text.empty()) return false;
         if (!IsLateReadReport(message)) return true;
-        ++LateReadReports;
+        ++IncidentalReports;
         Acknowledge(message);
         Gone(window, 5s);
         message = {};
@@ -154,15 +154,16 @@ TProgramScreen::TMessage TProgramScreen::NextMessage(std::chrono::milliseconds l
   return message;
 }
 
-bool TProgramScreen::Await(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+bool TProgramScreen::Await(const std::function<bool()>& condition, std::chrono::milliseconds limit,
+                           const std::function<bool(const TMessage&)>& incidental) {
   return WaitUntil(
       [&] {
         if (condition()) return true;
         const TWindow window = TopMessageBox();
         if (!window) return false;
         const TMessage message = ReadMessage(window);
-        if (IsLateReadReport(message)) {
-          ++LateReadReports;
+        if (!message.Text.empty() && incidental(message)) {
+          ++IncidentalReports;
           Acknowledge(message);
           Gone(window, 5s);
         }

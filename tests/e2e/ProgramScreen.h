@@ -37,9 +37,13 @@ class TProgramScreen {
   // a machine too busy to keep the line's 60 ms timing, a reply may come after its wait, and the program
   // rightly says so; that is not what these tests look at.
   TMessage NextMessage(std::chrono::milliseconds limit = Patience);
-  // Waits until `condition` holds, dealing with such reports meanwhile.
-  bool Await(const std::function<bool()>& condition, std::chrono::milliseconds limit = Patience);
-  int LateReadReports = 0;
+  static bool IsLateReadReport(const TMessage& message);
+  // Waits until `condition` holds, acknowledging meanwhile such reports, or every box that `incidental`
+  // takes for one.
+  bool Await(const std::function<bool()>& condition, std::chrono::milliseconds limit = Patience,
+             const std::function<bool(const TMessage&)>& incidental = IsLateReadReport);
+  // The boxes acknowledged so, for the test's record.
+  int IncidentalReports = 0;
   // Its OK, from the keyboard.
   void Acknowledge(const TMessage& message);
 
@@ -59,7 +63,6 @@ class TProgramScreen {
   // The message box that takes the input now, or 0.
   TWindow TopMessageBox();
   TMessage ReadMessage(TWindow window);
-  static bool IsLateReadReport(const TMessage& message);
 
   TXSession& x_;
   std::string dir_;
