@@ -2,6 +2,8 @@
 
 #include <QEvent>
 
+#include <algorithm>
+
 #include "link/Frame.h"
 #include "link/Link.h"
 #include "link/LinkOperations.h"
@@ -19,13 +21,22 @@ TForm7::TForm7() : QWidget(nullptr, Qt::Window) {
   setFont(DefaultDesignFont());
   Label1 = new QLabel(QString::fromUtf8("Задайте адрес устройства, незадействованный в системе"), this);
   Place(Label1, 16, 8);
+  // Where the design face is missing, its stand-in can be wider: the line is narrowed to the window's
+  // width rather than cut off at its edge.
+  const int room = ClientWidth - 2 * 16;
+  if (Label1->width() > room) {
+    QFont narrower = Label1->font();
+    narrower.setStretch(std::max(50, 100 * room / Label1->width()));
+    Label1->setFont(narrower);
+    Place(Label1, 16, 8);
+  }
   Edit1 = new QLineEdit(this);
   Place(Edit1, 104, 32, 129, 21);
   BitBtn1 = new QPushButton(QString::fromUtf8("Записать"), this);
   Place(BitBtn1, 136, 72, 75, 20);
   connect(BitBtn1, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn1Click(); }); });
   // A sizable window; the design's outer size, less the frame the window manager adds.
-  setGeometry(371, 247, 333, 115);
+  setGeometry(371, 247, ClientWidth, 115);
 }
 
 bool TForm7::event(QEvent* event) {

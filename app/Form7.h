@@ -16,6 +16,9 @@ class TForm7 : public QWidget {
   // The address the request carries: the number in Edit1 as it stood when "Записать" was pressed.
   int NewAddress = 0;
 
+  // The client area's design width: the outer 341 less the frame.
+  static constexpr int ClientWidth = 333;
+
   void FormActivate();
   void BitBtn1Click();
 
