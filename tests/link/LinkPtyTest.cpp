@@ -16,6 +16,7 @@
 #include "link/Link.h"
 #include "serial/ComPort.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TestApplication.h"
 #include "tests/support/TestEnvironment.h"
 #include "toolkit/QtToolkit.h"
 #include "unitsim/SimTrace.h"
