@@ -157,6 +157,8 @@ class TCustomComPort {
   void ReapRetiredWorkers(bool wait);
   void ReleaseWithoutRaising() noexcept;
   void RunStep(TComEvent event);
+  // The lines as the signal events report them: all off when the device cannot tell.
+  TComSignals ReportedModemSignals();
 
   TComPlatform* platform_;
   std::shared_ptr<TComDevice> device_;

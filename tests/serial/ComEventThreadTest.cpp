@@ -72,6 +72,20 @@ TEST_F(ComEventThread, ABatchIsProcessedInTheFixedOrder) {
                                              "DSR 0", "RxFlag", "RLSD 1", "Rx80Full"}));
 }
 
+// Under thread synchronisation an error in a step would end the thread; a line change on a port whose
+// lines cannot be read is reported off and delivery goes on.
+TEST_F(ComEventThread, SignalEventsOfAPortWhoseLinesCannotBeReadReportThemOff) {
+  platform.Fail("GetCommModemStatus", 50, -1);
+  OpenAndWatchSignals();
+  platform.RaiseEvents(EV_CTS | EV_DSR | EV_RLSD);
+  platform.Receive({'z'});
+  platform.RaiseEvents(EV_RXCHAR);
+  tk.RunUntilIdle();
+  EXPECT_EQ(fired, (std::vector<std::string>{"CTS 0", "DSR 0", "RLSD 0", "RxChar 1"}));
+  EXPECT_TRUE(port.EventWorkerRunning());
+  EXPECT_TRUE(tk.Messages().empty());
+}
+
 TEST_F(ComEventThread, BytesAlreadyReadFireNothingAndAnEmptyErrorSetIsNotReported) {
   OpenAndWatchSignals();
   platform.Receive({'x'});
