@@ -22,12 +22,17 @@ bool EndsSoon(TCustomComPort& port) {
 // delivered before the clock moves on.
 struct ComEventThread : ::testing::Test {
   TVirtualToolkit tk;
+  // Installed for the fixture's whole life: a thread closed from inside its own handler ends on its own
+  // and calls the toolkit last, and only the port's destruction waits for it.
+  struct TInstalled {
+    explicit TInstalled(TToolkit& toolkit) { SetToolkit(&toolkit); }
+    ~TInstalled() { SetToolkit(nullptr); }
+  } installed{tk};
   TRecordingComPlatform platform{&tk};
   TComPort port{&platform};
   std::vector<std::string> fired;
 
   void SetUp() override {
-    SetToolkit(&tk);
     LoadMainWindowSettings(port);
     port.SetEvents(TComEvents::All());
     port.OnRxChar = [this](TCustomComPort* sender, int32_t count) {
@@ -57,7 +62,6 @@ struct ComEventThread : ::testing::Test {
       port.Close();
     } catch (...) {
     }
-    SetToolkit(nullptr);
   }
 };
 
