@@ -13,6 +13,7 @@
 #include "link/RegisterMap.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/TraceFile.h"
 #include "unitsim/SimTrace.h"
 
 using namespace std::chrono_literals;
@@ -20,38 +21,6 @@ using namespace std::chrono_literals;
 namespace {
 
 namespace fs = std::filesystem;
-
-struct TTracedFrame {
-  bool FromHost = false;
-  std::string Kind;
-  std::vector<uint8_t> Bytes;
-  std::string Line;
-};
-
-// The value of `"key":` in one line of the trace: a string's contents, or a number or literal as written.
-std::string JsonField(const std::string& line, const std::string& key) {
-  const std::string marker = "\"" + key + "\":";
-  const auto at = line.find(marker);
-  if (at == std::string::npos) return {};
-  auto p = at + marker.size();
-  if (line[p] == '"') return line.substr(p + 1, line.find('"', p + 1) - p - 1);
-  return line.substr(p, line.find_first_of(",}", p) - p);
-}
-
-std::vector<TTracedFrame> ReadTrace(const std::string& path) {
-  std::vector<TTracedFrame> frames;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty()) continue;
-    TTracedFrame f;
-    f.FromHost = JsonField(line, "from") == "host";
-    f.Kind = JsonField(line, "kind");
-    f.Bytes = ParseHexBytes(JsonField(line, "bytes"));
-    f.Line = line;
-    frames.push_back(std::move(f));
-  }
-  return frames;
-}
 
 // A frame as the protocol lays it out: fixed header, N + 11 bytes, CRC-16/MODBUS low byte first. A reply
 // carries its status at byte 7.

@@ -8,7 +8,6 @@
 #include <QDialog>
 #include <QTimer>
 #include <chrono>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,38 +17,11 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestApplication.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/TraceFile.h"
 #include "toolkit/QtToolkit.h"
 #include "unitsim/SimTrace.h"
 
 namespace {
-
-// The fields of one trace line that matter here.
-struct TTraceLine {
-  std::string From, Kind, Bytes, Data;
-  long long StartUs = -1;
-};
-
-std::string Field(const std::string& line, const std::string& name) {
-  const std::string key = "\"" + name + "\":";
-  auto at = line.find(key);
-  if (at == std::string::npos) return {};
-  at += key.size();
-  if (line[at] == '"') {
-    const auto end = line.find('"', at + 1);
-    return line.substr(at + 1, end - at - 1);
-  }
-  const auto end = line.find_first_of(",}", at);
-  return line.substr(at, end - at);
-}
-
-std::vector<TTraceLine> ReadTrace(const std::string& path) {
-  std::vector<TTraceLine> out;
-  std::istringstream lines(ReadFileBytes(path));
-  for (std::string line; std::getline(lines, line);)
-    out.push_back({Field(line, "from"), Field(line, "kind"), Field(line, "bytes"), Field(line, "data"),
-                   std::stoll(Field(line, "start_us"))});
-  return out;
-}
 
 TEST(LinkOverAPseudoTerminal, ProbesAndReadsARegisterOfASimulatedUnit) {
   TScratchDirectory scratch(false);
@@ -113,7 +85,7 @@ TEST(LinkOverAPseudoTerminal, ProbesAndReadsARegisterOfASimulatedUnit) {
 
   const auto lines = ReadTrace(trace);
   std::vector<std::string> wire;
-  for (const auto& l : lines) wire.push_back(l.From + " " + l.Kind + " " + l.Bytes);
+  for (const auto& l : lines) wire.push_back(l.Wire());
   const std::vector<std::string> expected = {
       "host frame " + HexBytes(BuildFrame(3, cmdIdentify, {})),
       "units frame " + HexBytes(BuildFrame(3, cmdIdentify, {})),
