@@ -109,7 +109,7 @@ TEST_F(ComEventThread, TheCountIsTakenWhenTheStepRunsNotWhenTheEventWasSeen) {
   EXPECT_EQ(fired, std::vector<std::string>{"RxChar 3"});
 }
 
-TEST_F(ComEventThread, AFailedResultDropsTheBatchAndTheLoopGoesOn) {
+TEST_F(ComEventThread, AFailedResultDropsTheBatchAndTheLoopGoesOnAfterAPause) {
   OpenAndWatchSignals();
   platform.Fail("GetOverlappedResult", 995);
   platform.RaiseEvents(EV_RING);
@@ -117,6 +117,10 @@ TEST_F(ComEventThread, AFailedResultDropsTheBatchAndTheLoopGoesOn) {
   tk.RunUntilIdle();
   EXPECT_EQ(fired, std::vector<std::string>{"Break"});
   EXPECT_TRUE(port.EventWorkerRunning());
+  // A device that fails every wait at once would otherwise have the thread spin.
+  EXPECT_EQ(platform.Log(std::vector<std::string>{"WaitCommEvent", "GetOverlappedResult", "Sleep"}),
+            (std::vector<std::string>{"WaitCommEvent", "GetOverlappedResult", "Sleep 10", "WaitCommEvent",
+                                      "GetOverlappedResult", "WaitCommEvent"}));
 }
 
 TEST_F(ComEventThread, AWaitThatCannotStartEndsTheThreadWithoutSpinning) {
