@@ -14,6 +14,7 @@
 #include "tests/e2e/EndToEndSupport.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/TraceFile.h"
 #include "unitsim/SimTrace.h"
 
 using namespace std::chrono_literals;
