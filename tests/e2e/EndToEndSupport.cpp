@@ -11,35 +11,6 @@
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-namespace {
-// The value of `"key":` in one line of the trace: a string's contents, or a number or literal as written.
-std::string JsonField(const std::string& line, const std::string& key) {
-  const std::string marker = "\"" + key + "\":";
-  const auto at = line.find(marker);
-  if (at == std::string::npos) return {};
-  auto p = at + marker.size();
-  if (line[p] == '"') return line.substr(p + 1, line.find('"', p + 1) - p - 1);
-  return line.substr(p, line.find_first_of(",}", p) - p);
-}
-}  // namespace
-
-std::vector<TTracedFrame> ReadTrace(const std::string& path) {
-  std::vector<TTracedFrame> frames;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty()) continue;
-    TTracedFrame f;
-    f.FromHost = JsonField(line, "from") == "host";
-    f.Kind = JsonField(line, "kind");
-    f.Bytes = ParseHexBytes(JsonField(line, "bytes"));
-    f.StartUs = std::stoll("0" + JsonField(line, "start_us"));
-    f.EndUs = std::stoll("0" + JsonField(line, "end_us"));
-    f.Line = line;
-    frames.push_back(std::move(f));
-  }
-  return frames;
-}
-
 int LateReplies(const std::vector<TTracedFrame>& trace) {
   int late = 0;
   for (size_t i = 1; i < trace.size(); ++i)

@@ -7,20 +7,12 @@
 #include <vector>
 
 #include "tests/support/ChildProcess.h"
-
-struct TTracedFrame {
-  bool FromHost = false;
-  std::string Kind;
-  std::vector<uint8_t> Bytes;
-  int64_t StartUs = 0, EndUs = 0;
-  std::string Line;
-};
+#include "tests/support/TraceFile.h"
 
 // Replies that ended later than the program's 60 ms wait after their request began: a simulator starved
 // by a busy machine. The program then rightly reports registers it could not read.
 int LateReplies(const std::vector<TTracedFrame>& trace);
 
-std::vector<TTracedFrame> ReadTrace(const std::string& path);
 // The requests the host sent, as hex.
 std::vector<std::string> HostRequests(const std::string& tracePath);
 

@@ -29,6 +29,8 @@ std::vector<TTracedFrame> ReadTrace(const std::string& path) {
     f.Data = TraceField(line, "data");
     const std::string start = TraceField(line, "start_us");
     if (!start.empty()) f.StartUs = std::stoll(start);
+    const std::string end = TraceField(line, "end_us");
+    if (!end.empty()) f.EndUs = std::stoll(end);
     f.Line = line;
     frames.push_back(std::move(f));
   }

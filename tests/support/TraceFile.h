@@ -9,7 +9,7 @@ struct TTracedFrame {
   std::string Kind;  // "frame", "partial", "garbage", "stray"
   std::vector<uint8_t> Bytes;
   std::string Data;  // the data bytes as the trace writes them, in hex
-  int64_t StartUs = -1;
+  int64_t StartUs = -1, EndUs = -1;
   std::string Line;  // as written, for messages
   // "host frame E2 ..." or "units frame E2 ...": the frame as a line analyser would list it.
   std::string Wire() const;
