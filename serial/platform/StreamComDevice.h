@@ -19,6 +19,16 @@
 
 class TStreamComDevice : public TComDevice {
  public:
+  // What one wait on the stream saw.
+  struct TStreamWait {
+    bool Readable = false;
+    bool Writable = false;
+    bool Woken = false;    // the wake-up event was set
+    bool Stopped = false;  // the stop event was set
+    bool Gone = false;     // the stream has hung up or failed
+    uint32_t GoneError = 0;
+  };
+
   // The two wake-up events come from the backend, as only it can wait on them.
   TStreamComDevice(std::unique_ptr<TPlatformEvent> eventWake, std::unique_ptr<TPlatformEvent> ioWake);
   // Subclasses close their stream in their own destructor (CloseHandle), while it is still theirs.
@@ -42,16 +52,6 @@ class TStreamComDevice : public TComDevice {
 
  protected:
   using TLock = std::unique_lock<std::mutex>;
-
-  // What one wait on the stream saw.
-  struct TStreamWait {
-    bool Readable = false;
-    bool Writable = false;
-    bool Woken = false;    // the wake-up event was set
-    bool Stopped = false;  // the stop event was set
-    bool Gone = false;     // the stream has hung up or failed
-    uint32_t GoneError = 0;
-  };
 
   // The stream itself, supplied by each backend.
   //
