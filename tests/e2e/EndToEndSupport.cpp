@@ -82,7 +82,9 @@ TChildProcess::TOptions Simulator(const std::string& dir, std::vector<std::strin
 }
 
 TChildProcess::TOptions Program(const std::string& dir, std::vector<std::string> environment) {
-  environment.insert(environment.begin(), "QT_QPA_PLATFORM=offscreen");  // later entries win
+  bool platformGiven = false;
+  for (auto& e : environment) platformGiven = platformGiven || e.rfind("QT_QPA_PLATFORM=", 0) == 0;
+  if (!platformGiven) environment.push_back("QT_QPA_PLATFORM=offscreen");
   return {BinDir() + "/orvel-control", {}, dir, environment, dir + "/program.out"};
 }
 

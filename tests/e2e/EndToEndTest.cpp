@@ -10,6 +10,7 @@
 
 #include "tests/e2e/EndToEndSupport.h"
 #include "tests/support/TestEnvironment.h"
+#include "unitsim/SimTrace.h"
 
 using namespace std::chrono_literals;
 
