@@ -78,7 +78,7 @@ void TStreamComDevice::NoteLineSettingsLocked(const TDcb& dcb) {
   baudRate_ = dcb.BaudRate;
   bitsPerChar_ = 1 + dcb.ByteSize + (dcb.Parity ? 1 : 0) + (dcb.StopBits ? 2 : 1);
   evtChar_ = dcb.EvtChar;
-  discardNull_ = dcb.Flags & 0x0800;
+  discardNull_ = dcb.Flags & DcbFlag::fNull;
 }
 
 // Settings

@@ -8,9 +8,7 @@ const uint32_t BadHandle = ERROR_INVALID_HANDLE;
 const uint32_t Cancelled = ERROR_OPERATION_ABORTED;
 const uint32_t InvalidArgument = ERROR_INVALID_PARAMETER;
 const uint32_t Incomplete = ERROR_IO_INCOMPLETE;
-const uint32_t TimedOut = WAIT_TIMEOUT;
 const uint32_t Busy = ERROR_BUSY;
-const uint32_t NoSuchDevice = ERROR_FILE_NOT_FOUND;
 }  // namespace SystemError
 
 void SetLastSystemError(uint32_t error) { ::SetLastError(error); }
@@ -26,9 +24,7 @@ const uint32_t BadHandle = EBADF;
 const uint32_t Cancelled = ECANCELED;
 const uint32_t InvalidArgument = EINVAL;
 const uint32_t Incomplete = EINPROGRESS;
-const uint32_t TimedOut = ETIMEDOUT;
 const uint32_t Busy = EBUSY;
-const uint32_t NoSuchDevice = ENOENT;
 }  // namespace SystemError
 
 void SetLastSystemError(uint32_t error) { SetPosixLastError(error); }

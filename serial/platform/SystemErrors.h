@@ -9,9 +9,7 @@ extern const uint32_t BadHandle;        // the device was closed
 extern const uint32_t Cancelled;        // the transfer was aborted
 extern const uint32_t InvalidArgument;  // a request the device cannot carry out
 extern const uint32_t Incomplete;       // the operation has not finished yet
-extern const uint32_t TimedOut;         // the other side did not answer in time
 extern const uint32_t Busy;             // the device is being opened already
-extern const uint32_t NoSuchDevice;     // the name stands for no device
 }  // namespace SystemError
 
 void SetLastSystemError(uint32_t error);

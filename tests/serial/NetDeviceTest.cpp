@@ -66,11 +66,7 @@ struct NetDevice : ::testing::Test {
 
   void SetUp() override {
     SetToolkit(&tk);
-    // Keeps the loop waking while a test waits for the event thread.
-    tick = tk.CreateTimer();
-    tick->SetInterval(5);
-    tick->OnTimer = [] {};
-    tick->SetEnabled(true);
+    tick = KeepLoopWaking(tk);
     port = std::make_unique<TComPort>(&platform);
     LoadMainWindowSettings(*port);
     port->SetEvents({});
@@ -100,12 +96,7 @@ struct NetDevice : ::testing::Test {
   }
 
   bool RunUntil(const std::function<bool()>& done, double seconds = 10.0) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      tk.ProcessMessages();
-    }
-    return true;
+    return RunLoopUntil(tk, done, seconds);
   }
 };
 

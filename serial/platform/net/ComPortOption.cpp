@@ -5,12 +5,7 @@
 using namespace ComPortOption;
 
 namespace {
-constexpr uint32_t fOutxCtsFlow = 0x0004;
-constexpr uint32_t fOutxDsrFlow = 0x0008;
-constexpr uint32_t fDsrSensitivity = 0x0040;
-constexpr uint32_t fOutX = 0x0100;
-constexpr uint32_t fInX = 0x0200;
-constexpr uint32_t ControlDisable = 0, ControlEnable = 1, ControlHandshake = 2;
+using namespace DcbFlag;
 
 // SET-CONTROL values fall into groups, each answered within its own group.
 int ControlGroup(uint8_t value) {
@@ -29,7 +24,7 @@ bool SameKind(const TComPortRequest& request, uint8_t command, const std::vector
 }  // namespace
 
 bool ComPortRequestsForDcb(const TDcb& dcb, std::vector<TComPortRequest>& requests) {
-  const uint32_t dtr = (dcb.Flags >> 4) & 3, rts = (dcb.Flags >> 12) & 3;
+  const uint32_t dtr = DtrControl(dcb), rts = RtsControl(dcb);
   const bool hardware = (dcb.Flags & fOutxCtsFlow) || rts == ControlHandshake;
   const bool software = dcb.Flags & (fOutX | fInX);
   if ((dcb.Flags & (fOutxDsrFlow | fDsrSensitivity)) || dtr > ControlEnable || rts > ControlHandshake ||

@@ -22,7 +22,12 @@ uint32_t ConnectionClosed();
 uint32_t TimedOut();
 // The server refused the COM-PORT-OPTION, so the line settings cannot reach its port.
 uint32_t NotSupported();
+// A resolver's failure (getaddrinfo's code, 0 for "no address at all") as the system's error number.
+uint32_t Resolver(int code);
 }  // namespace NetError
+
+// Readies the system's sockets once (Winsock wants it); 0 or the error.
+uint32_t NetStartup();
 
 // Resolves a host (a name or an address) and port: the addresses to try, or the error.
 uint32_t ResolveEndpoints(const std::string& host, uint16_t port, bool numericOnly,

@@ -20,10 +20,7 @@ namespace NetError {
 uint32_t ConnectionClosed() { return ECONNRESET; }
 uint32_t TimedOut() { return ETIMEDOUT; }
 uint32_t NotSupported() { return EOPNOTSUPP; }
-}  // namespace NetError
-
-namespace {
-uint32_t ResolverError(int code) {
+uint32_t Resolver(int code) {
   switch (code) {
     case EAI_SYSTEM:
       return uint32_t(errno);
@@ -32,10 +29,14 @@ uint32_t ResolverError(int code) {
     case EAI_MEMORY:
       return ENOMEM;
     default:
-      return ENXIO;  // no such host, no address of a kind we can use
+      return ENXIO;  // no such host, or no address of a kind this side can use
   }
 }
+}  // namespace NetError
 
+uint32_t NetStartup() { return 0; }
+
+namespace {
 int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
   return int(std::clamp<int64_t>(left.count(), 0, 1 << 30));
@@ -62,30 +63,6 @@ void Tune(int fd) {
 struct TNetSocket::TState {
   int Fd = -1;
 };
-
-bool IsNumericHost(const std::string& host) {
-  std::vector<TNetEndpoint> endpoints;
-  return ResolveEndpoints(host, 1, true, endpoints) == 0;
-}
-
-uint32_t ResolveEndpoints(const std::string& host, uint16_t port, bool numericOnly,
-                          std::vector<TNetEndpoint>& endpoints) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  hints.ai_flags = AI_NUMERICSERV | (numericOnly ? AI_NUMERICHOST : 0);
-  addrinfo* list = nullptr;
-  const int code = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
-  if (code != 0) return ResolverError(code);
-  endpoints.clear();
-  for (addrinfo* a = list; a; a = a->ai_next) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(a->ai_addr);
-    endpoints.push_back({std::vector<uint8_t>(bytes, bytes + a->ai_addrlen), a->ai_family});
-  }
-  freeaddrinfo(list);
-  return endpoints.empty() ? ENXIO : 0;
-}
 
 TNetSocket::TNetSocket() : state_(std::make_unique<TState>()) {}
 

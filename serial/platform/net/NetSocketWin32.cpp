@@ -16,16 +16,19 @@ namespace NetError {
 uint32_t ConnectionClosed() { return WSAECONNRESET; }
 uint32_t TimedOut() { return WSAETIMEDOUT; }
 uint32_t NotSupported() { return ERROR_NOT_SUPPORTED; }
+// getaddrinfo returns Winsock's own numbers.
+uint32_t Resolver(int code) { return code ? uint32_t(code) : uint32_t(WSAHOST_NOT_FOUND); }
 }  // namespace NetError
 
-namespace {
-bool Started() {
-  static const bool started = [] {
+uint32_t NetStartup() {
+  static const int error = [] {
     WSADATA data;
-    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    return WSAStartup(MAKEWORD(2, 2), &data);
   }();
-  return started;
+  return uint32_t(error);
 }
+
+namespace {
 
 int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
   const auto left =
@@ -55,31 +58,6 @@ struct TNetSocket::TState {
   WSAEVENT Event = WSA_INVALID_EVENT;
 };
 
-bool IsNumericHost(const std::string& host) {
-  std::vector<TNetEndpoint> endpoints;
-  return ResolveEndpoints(host, 1, true, endpoints) == 0;
-}
-
-uint32_t ResolveEndpoints(const std::string& host, uint16_t port, bool numericOnly,
-                          std::vector<TNetEndpoint>& endpoints) {
-  if (!Started()) return uint32_t(WSAGetLastError());
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  hints.ai_flags = AI_NUMERICSERV | (numericOnly ? AI_NUMERICHOST : 0);
-  addrinfo* list = nullptr;
-  const int code = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
-  if (code != 0) return uint32_t(code);
-  endpoints.clear();
-  for (addrinfo* a = list; a; a = a->ai_next) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(a->ai_addr);
-    endpoints.push_back({std::vector<uint8_t>(bytes, bytes + a->ai_addrlen), a->ai_family});
-  }
-  freeaddrinfo(list);
-  return endpoints.empty() ? uint32_t(WSAHOST_NOT_FOUND) : 0;
-}
-
 TNetSocket::TNetSocket() : state_(std::make_unique<TState>()) {}
 
 TNetSocket::~TNetSocket() { Close(); }
@@ -88,7 +66,7 @@ bool TNetSocket::Connected() const { return state_->Socket != INVALID_SOCKET; }
 
 uint32_t TNetSocket::Connect(const TNetEndpoint& endpoint, std::chrono::steady_clock::time_point deadline) {
   Close();
-  if (!Started()) return uint32_t(WSAGetLastError());
+  if (uint32_t error = NetStartup()) return error;
   SOCKET s = socket(endpoint.Family, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) return uint32_t(WSAGetLastError());
   auto fail = [s](uint32_t error) {
