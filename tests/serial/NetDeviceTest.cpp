@@ -154,6 +154,36 @@ TEST_F(NetDevice, OptionsTheProgramDoesNotUseAreRefused) {
   EXPECT_EQ(replies, (Bytes{255, 254, 1, 255, 252, 24, 255, 254, 44}));
   EXPECT_EQ(settings, UnitLine);
   EXPECT_TRUE(port->Connected());
+
+  // Binary mode was never answered either way: bytes pass as they are, CR NUL included.
+  const Bytes crNul = {0x0D, 0x00, 0x0D, 0x0A};
+  EXPECT_EQ(port->Write(crNul.data(), 4), 4);
+  EXPECT_EQ(server.Receive(4), crNul);
+  server.Send(crNul);
+  uint8_t got[4] = {};
+  ASSERT_EQ(port->Read(got, 4), 4);
+  EXPECT_EQ(Bytes(got, got + 4), crNul);
+}
+
+TEST_F(NetDevice, AServerThatRefusesBinaryModeHasCrSentAndReadAsCrNul) {
+  Bytes settings;
+  script = std::thread([&] {
+    if (!server.Accept()) return;
+    server.Receive(Offer.size());
+    server.Send({255, 252, 0, 255, 254, 0, 255, 253, 44});  // WONT and DONT binary, DO the option
+    settings = server.Receive(UnitLine.size());
+    server.Send(UnitLineAnswers);
+  });
+  port->Open();
+  script.join();
+  EXPECT_EQ(settings, UnitLine);  // refusals of our own requests are not answered
+  const Bytes data = {0x0D, 0x00, 0x41, 0x0D, 0x0A};
+  EXPECT_EQ(port->Write(data.data(), 5), 5);
+  EXPECT_EQ(server.Receive(7), (Bytes{0x0D, 0x00, 0x00, 0x41, 0x0D, 0x00, 0x0A}));
+  server.Send({0x0D, 0x00, 0x00, 0x41, 0x0D, 0x0A});
+  uint8_t got[5] = {};
+  ASSERT_EQ(port->Read(got, 5), 5);
+  EXPECT_EQ(Bytes(got, got + 5), data);
 }
 
 TEST_F(NetDevice, ASettingTheServerRefusesOrChangesIsTheSettingsError) {

@@ -78,6 +78,7 @@ bool TNetComDevice::Negotiate(Clock::time_point deadline, uint32_t& error) {
   error = 0;
   if (!telnet_) return true;
   SendLocked(options_.Offer());
+  NoteBinaryLocked();
   while (options_.Local(Telnet::OptionComPort) == TTelnetOptions::TState::WantYes &&
          AwaitServerLocked(lock, deadline, error)) {
   }
@@ -129,7 +130,7 @@ void TNetComDevice::Data(const uint8_t* bytes, size_t count) { AcceptLocked(byte
 void TNetComDevice::Negotiation(uint8_t verb, uint8_t option) {
   const bool wasAgreed = ComPortAgreedLocked();
   SendLocked(options_.Receive(verb, option));
-  decoder_.SetBinary(options_.Remote(Telnet::OptionBinary) == TTelnetOptions::TState::Yes);
+  NoteBinaryLocked();
   if (option == Telnet::OptionComPort && ComPortAgreedLocked() != wasAgreed) WakeTransfersLocked();
 }
 
@@ -144,6 +145,13 @@ void TNetComDevice::Subnegotiation(uint8_t option, const std::vector<uint8_t>& b
   } else if (exchange_ && exchange_->Answer(command, value)) {
     WakeTransfersLocked();
   }
+}
+
+void TNetComDevice::NoteBinaryLocked() {
+  // Only a server that has refused binary mode is taken to speak the text form of Telnet; one that has not
+  // answered yet (or never does) passes bytes as they are, as serial device servers do.
+  decoder_.SetBinary(options_.Remote(Telnet::OptionBinary) != TTelnetOptions::TState::No);
+  binaryOut_ = options_.Local(Telnet::OptionBinary) != TTelnetOptions::TState::No;
 }
 
 void TNetComDevice::NoteModemStateLocked(uint8_t state) {
@@ -221,7 +229,7 @@ int64_t TNetComDevice::WriteStreamLocked(const uint8_t* bytes, uint32_t count, u
     return n;
   }
   const uint32_t take = std::min(count, WriteChunk);
-  const bool binary = options_.Local(Telnet::OptionBinary) == TTelnetOptions::TState::Yes;
+  const bool binary = binaryOut_;
   std::vector<uint8_t> encoded;
   encoded.reserve(take * 2);
   Telnet::AppendData(encoded, bytes, take, binary);

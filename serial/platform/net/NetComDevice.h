@@ -41,6 +41,7 @@ class TNetComDevice : public TStreamComDevice, private TTelnetDecoder::THandler 
   void Subnegotiation(uint8_t option, const std::vector<uint8_t>& body) override;
 
   bool ComPortAgreedLocked() const;
+  void NoteBinaryLocked();
   void NoteModemStateLocked(uint8_t state);
   void NoteLineStateLocked(uint8_t state);
   // Control bytes (answers to the server, requests) go out before any more data, whole.
@@ -58,4 +59,5 @@ class TNetComDevice : public TStreamComDevice, private TTelnetDecoder::THandler 
   std::vector<uint8_t> outgoing_;
   TComPortExchange* exchange_ = nullptr;  // the settings change waiting for its answers
   uint8_t modemState_ = 0;
+  bool binaryOut_ = true;
 };
