@@ -128,10 +128,9 @@ bool TNetComDevice::GetCommModemStatus(uint32_t& modemStatus) {
 void TNetComDevice::Data(const uint8_t* bytes, size_t count) { AcceptLocked(bytes, count); }
 
 void TNetComDevice::Negotiation(uint8_t verb, uint8_t option) {
-  const bool wasAgreed = ComPortAgreedLocked();
   SendLocked(options_.Receive(verb, option));
   NoteBinaryLocked();
-  if (option == Telnet::OptionComPort && ComPortAgreedLocked() != wasAgreed) WakeTransfersLocked();
+  if (option == Telnet::OptionComPort) WakeTransfersLocked();  // an open may be waiting for the answer
 }
 
 void TNetComDevice::Subnegotiation(uint8_t option, const std::vector<uint8_t>& body) {
