@@ -28,6 +28,7 @@ struct TUnitSimOptions {
   std::string Trace;
   std::string State;
   std::optional<int64_t> DelayUs;
+  std::optional<int64_t> DropGapUs;
   std::vector<TFaultOption> Faults;
 };
 

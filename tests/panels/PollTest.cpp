@@ -483,4 +483,36 @@ TEST(Poll, ALinkFailureEndsThePollCleanly) {
   EXPECT_LE(rig.Bus.Requests().size(), 2u + 6u);
 }
 
+TEST(Poll, AnAdapterPulledMidPollAndPluggedBackIsUsedByTheNextRescanWithoutARestart) {
+  TPanelRig rig;
+  rig.AddUnit(2);
+  rig.AddUnit(5);
+  rig.Tk.At(250'000 + 5 * 60'000 + 10'000, [&] { rig.Platform.Unplug("COM1"); });
+  WriteFileBytes("COM.ini", "COM1\r\n");
+  rig.Start();
+  ASSERT_EQ(rig.Tk.Messages().size(), 1u);
+  EXPECT_EQ(rig.Tk.Messages()[0].Text.rfind("WriteFile function failed", 0), 0u) << rig.Tk.Messages()[0].Text;
+  EXPECT_FALSE(rig.Form1().ComPort1.Connected());  // the port closed itself on the dead device
+
+  // Still gone: the rescan says so and sends nothing.
+  rig.Tk.ClearMessages();
+  rig.Bus.ClearTrace();
+  rig.Form1().N3->trigger();
+  rig.Tk.RunUntilIdle();
+  ASSERT_EQ(rig.Tk.Messages().size(), 1u);
+  EXPECT_EQ(rig.Tk.Messages()[0].Text.rfind("Unable to open com port", 0), 0u) << rig.Tk.Messages()[0].Text;
+  EXPECT_TRUE(rig.Bus.Requests().empty());
+
+  // Back: the next rescan opens the device anew and finds both units.
+  rig.Platform.Replug("COM1");
+  rig.Tk.ClearMessages();
+  rig.Form1().N3->trigger();
+  rig.Tk.RunUntilIdle();
+  EXPECT_TRUE(rig.MessageTexts().empty()) << rig.MessageTexts()[0];
+  EXPECT_TRUE(rig.Form1().ComPort1.Connected());
+  EXPECT_EQ(FoundCount, 2);
+  EXPECT_EQ(rig.Bus.Requests().size(), 16u + 2 * 24u);
+  EXPECT_EQ(ReadFileBytes("COM.ini"), "COM1\r\n");
+}
+
 }  // namespace
