@@ -92,22 +92,28 @@ void PollThroughSer2netAgainstTheLocalTerminal(benchmark::State& state) {
     double seconds[3] = {};
     int polls = 0;
     bool allFound = FoundCount == 2;
-    for (auto _ : state) {
-      // Alternating the order cancels a drift of the machine's load.
-      for (int k = 0; k < 3; ++k) {
-        const int i = polls % 2 ? 2 - k : k;
-        TComPort& port = windows.Form1->ComPort1;
-        port.Close();
-        port.SetPort(names[i]);
-        port.Open();
-        const auto start = Clock::now();
-        RescanBus();
-        seconds[i] += std::chrono::duration<double>(Clock::now() - start).count();
-        allFound = allFound && FoundCount == 2;
+    try {
+      for (auto _ : state) {
+        // Alternating the order cancels a drift of the machine's load.
+        for (int k = 0; k < 3; ++k) {
+          const int i = polls % 2 ? 2 - k : k;
+          TComPort& port = windows.Form1->ComPort1;
+          port.Close();
+          port.SetPort(names[i]);
+          port.Open();
+          const auto start = Clock::now();
+          RescanBus();
+          seconds[i] += std::chrono::duration<double>(Clock::now() - start).count();
+          allFound = allFound && FoundCount == 2;
+        }
+        ++polls;
       }
-      ++polls;
+      windows.Form1->ComPort1.Close();
+    } catch (const std::exception& e) {
+      state.SkipWithError(e.what());
+      SetToolkit(nullptr);
+      return;
     }
-    windows.Form1->ComPort1.Close();
     if (!allFound) state.SkipWithError("a poll did not find both units");
     state.counters["message_boxes"] = boxes;
     state.counters["local_s"] = seconds[0] / polls;
