@@ -37,7 +37,8 @@ TVirtualScreen::~TVirtualScreen() {
 }
 
 bool TVirtualScreen::Installed() {
-  return access("/usr/bin/Xvfb", X_OK) == 0 && access("/usr/bin/xdotool", X_OK) == 0;
+  return access("/usr/bin/Xvfb", X_OK) == 0 && access("/usr/bin/xdotool", X_OK) == 0 &&
+         access("/usr/bin/xprop", X_OK) == 0;
 }
 
 std::vector<std::string> TVirtualScreen::ProgramEnvironment() const {
@@ -51,8 +52,8 @@ std::string TVirtualScreen::Run(const std::string& program, const std::vector<st
   return tool.Output();
 }
 
-std::vector<std::string> TVirtualScreen::Windows(const std::string& title) {
-  std::istringstream ids(Run("xdotool", {"search", "--onlyvisible", "--name", "^" + title + "$"}));
+std::vector<std::string> TVirtualScreen::ProgramWindows(int pid) {
+  std::istringstream ids(Run("xdotool", {"search", "--onlyvisible", "--pid", std::to_string(pid)}));
   std::vector<std::string> windows;
   for (std::string id; ids >> id;) windows.push_back(id);
   return windows;
@@ -73,6 +74,11 @@ TVirtualScreen::TGeometry TVirtualScreen::Geometry(const std::string& window) {
     if (name == "HEIGHT") g.Height = value;
   }
   return g;
+}
+
+bool TVirtualScreen::IsDialog(const std::string& window) {
+  return Run("xprop", {"-id", window, "_NET_WM_WINDOW_TYPE"}).find("_NET_WM_WINDOW_TYPE_DIALOG") !=
+         std::string::npos;
 }
 
 void TVirtualScreen::Click(const std::string& window, int x, int y) {

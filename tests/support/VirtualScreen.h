@@ -20,9 +20,11 @@ class TVirtualScreen {
   struct TGeometry {
     int X = 0, Y = 0, Width = 0, Height = 0;
   };
-  // Windows with exactly this title that are on the screen, oldest first.
-  std::vector<std::string> Windows(const std::string& title);
+  // The windows of a process that are on the screen, oldest first.
+  std::vector<std::string> ProgramWindows(int pid);
   TGeometry Geometry(const std::string& window);
+  // Whether the window is a dialog (a message box, say) rather than a window of its own.
+  bool IsDialog(const std::string& window);
   // A click of the left button at a point of the window.
   void Click(const std::string& window, int x, int y);
   // Key presses (xdotool key names) to whatever has the focus, or to `window` after focusing it.
