@@ -57,7 +57,8 @@ struct NetDevice : ::testing::Test {
 
   TQtToolkit tk;
   std::unique_ptr<TTimer> tick;
-  TNetComPlatform net{{std::chrono::milliseconds(2000), std::chrono::milliseconds(300)}};
+  // Limits roomy enough for a busy machine; the one test that waits them out takes a few seconds.
+  TNetComPlatform net{{std::chrono::milliseconds(2000), std::chrono::milliseconds(2000)}};
   TPosixComPlatform local;
   TDispatchComPlatform platform{local, net};
   std::unique_ptr<TComPort> port;
