@@ -10,6 +10,8 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth x11-utils imagemagick xdotool
   fonts-dejavu-core fonts-liberation
+  # The serial device server the network tests run the program against, and the pointer they click with.
+  ser2net xdotool
 )
 
 missing=()

@@ -8,11 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "link/Frame.h"
-#include "link/FrameCrc.h"
-#include "link/RegisterMap.h"
 #include "tests/e2e/EndToEndSupport.h"
-#include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TraceFile.h"
 #include "unitsim/SimTrace.h"
@@ -22,41 +18,6 @@ using namespace std::chrono_literals;
 namespace {
 
 namespace fs = std::filesystem;
-
-// A frame as the protocol lays it out: fixed header, N + 11 bytes, CRC-16/MODBUS low byte first. A reply
-// carries its status at byte 7.
-::testing::AssertionResult WellFormed(const TTracedFrame& f) {
-  const auto& b = f.Bytes;
-  if (f.Kind != "frame") return ::testing::AssertionFailure() << "not a whole frame: " << f.Line;
-  if (b.size() < size_t(FrameOverhead) || b[0] != 0xE2 || b[1] != 0xE4 || b[2] != 0x05 || b[4] != 0xFF ||
-      b[5] != 0x00 || (f.FromHost && b[7] != 0x00))
-    return ::testing::AssertionFailure() << "bad header: " << f.Line;
-  if (b.size() != size_t(b[FrameLengthOffset]) + FrameOverhead)
-    return ::testing::AssertionFailure() << "length byte does not match: " << f.Line;
-  const uint16_t crc = FrameCrc(b.data(), b.size() - 2);
-  if (b[b.size() - 2] != (crc & 0xFF) || b[b.size() - 1] != (crc >> 8))
-    return ::testing::AssertionFailure() << "bad checksum: " << f.Line;
-  return ::testing::AssertionSuccess();
-}
-
-ino_t Inode(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
-}
-
-std::vector<std::string> StatusFiles(const std::string& dir) {
-  std::vector<std::string> names;
-  for (auto& entry : fs::directory_iterator(dir)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("Status", 0) == 0 || name.find(".tmp") != std::string::npos) names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-TChildProcess::TOptions Program(const std::string& dir) {
-  return {BinDir() + "/orvel-control", {}, dir, {"QT_QPA_PLATFORM=offscreen"}, dir + "/program.out"};
-}
 
 TEST(EndToEnd, ProgramPollsTwoSimulatedUnitsOverAPseudoTerminal) {
   TScratchDirectory scratch;
@@ -94,16 +55,7 @@ TEST(EndToEnd, ProgramPollsTwoSimulatedUnitsOverAPseudoTerminal) {
 
   // Probes of 1 to 16 in order; after the probes of 3 and 7 the select and read of every colour-bar and
   // logo indicator of that unit, in table order; nothing after the probes of the silent addresses.
-  std::vector<std::string> expected;
-  for (int a = 1; a <= 16; ++a) {
-    expected.push_back(HexBytes(BuildFrame(uint8_t(a), cmdIdentify, {})));
-    if (a != 3 && a != 7) continue;
-    for (int n = 1; n <= IndicatorCount; ++n) {
-      if (IndicatorRow(n) > irLogo2) continue;
-      expected.push_back(HexBytes(BuildFrame(uint8_t(a), cmdSelect, {IndicatorRegisters[n], 0, 0, 0})));
-      expected.push_back(HexBytes(BuildFrame(uint8_t(a), cmdRead, {1})));
-    }
-  }
+  const std::vector<std::string> expected = PollRequestsForUnits3And7();
   ASSERT_EQ(expected.size(), 16u + 2 * 24u);
   std::vector<std::string> sent;
   for (auto& f : requests) sent.push_back(HexBytes(f.Bytes));

@@ -2,8 +2,6 @@
 // and keyboard, against orvel-unitsim on a pseudo-terminal.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <thread>
@@ -17,11 +15,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-ino_t Inode(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
-}
 
 std::string Request(uint8_t command, std::vector<uint8_t> data) { return HexBytes(BuildFrame(3, command, data)); }
 
