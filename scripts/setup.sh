@@ -11,6 +11,8 @@ packages=(
   xvfb xauth x11-utils imagemagick xdotool
   fonts-dejavu-core fonts-liberation
   xclip  # the end-to-end tests read message boxes the way an operator copies their text
+  # The serial device server the network tests run the program against, and the pointer they click with.
+  ser2net xdotool
 )
 
 missing=()

@@ -8,12 +8,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "link/Frame.h"
-#include "link/FrameCrc.h"
-#include "link/RegisterMap.h"
 #include "tests/e2e/EndToEndSupport.h"
-#include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/TraceFile.h"
 #include "unitsim/SimTrace.h"
 
 using namespace std::chrono_literals;
@@ -21,20 +18,6 @@ using namespace std::chrono_literals;
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<std::string> StatusFiles(const std::string& dir) {
-  std::vector<std::string> names;
-  for (auto& entry : fs::directory_iterator(dir)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("Status", 0) == 0 || name.find(".tmp") != std::string::npos) names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-TChildProcess::TOptions Program(const std::string& dir) {
-  return {BinDir() + "/orvel-control", {}, dir, {"QT_QPA_PLATFORM=offscreen"}, dir + "/program.out"};
-}
 
 TEST(EndToEnd, ProgramPollsTwoSimulatedUnitsOverAPseudoTerminal) {
   TScratchDirectory scratch;
@@ -72,16 +55,7 @@ TEST(EndToEnd, ProgramPollsTwoSimulatedUnitsOverAPseudoTerminal) {
 
   // Probes of 1 to 16 in order; after the probes of 3 and 7 the select and read of every colour-bar and
   // logo indicator of that unit, in table order; nothing after the probes of the silent addresses.
-  std::vector<std::string> expected;
-  for (int a = 1; a <= 16; ++a) {
-    expected.push_back(HexBytes(BuildFrame(uint8_t(a), cmdIdentify, {})));
-    if (a != 3 && a != 7) continue;
-    for (int n = 1; n <= IndicatorCount; ++n) {
-      if (IndicatorRow(n) > irLogo2) continue;
-      expected.push_back(HexBytes(BuildFrame(uint8_t(a), cmdSelect, {IndicatorRegisters[n], 0, 0, 0})));
-      expected.push_back(HexBytes(BuildFrame(uint8_t(a), cmdRead, {1})));
-    }
-  }
+  const std::vector<std::string> expected = PollRequestsForUnits3And7();
   ASSERT_EQ(expected.size(), 16u + 2 * 24u);
   std::vector<std::string> sent;
   for (auto& f : requests) sent.push_back(HexBytes(f.Bytes));

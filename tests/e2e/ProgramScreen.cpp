@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "panels/Poll.h"
-
+#include "tests/e2e/EndToEndSupport.h"
 #include "tests/support/TestEnvironment.h"
 
 using namespace std::chrono_literals;
@@ -20,7 +20,7 @@ constexpr int MainLeft = 242, MainTop = 99;
 struct TSize {
   int Width, Height;
 };
-constexpr TSize AddressDialogSize{333, 115}, ConfirmationSize{202, 79}, PollWindowSize{446, 113};
+constexpr TSize AddressDialogSize{333, 115}, ConfirmationSize{202, 79};
 
 bool Is(const TXSession::TGeometry& g, TSize size) { return g.Width == size.Width && g.Height == size.Height; }
 bool IsMain(const TXSession::TGeometry& g) { return g.X == MainLeft && g.Y == MainTop; }
@@ -33,7 +33,9 @@ TProgramScreen::TProgramScreen(TXSession& x, const std::string& dir)
 }
 
 TChildProcess::TOptions TProgramScreen::Program() const {
-  return x_.On({BinDir() + "/orvel-control", {"-stylesheet=" + styleSheet_}, dir_, {}, dir_ + "/program.out"});
+  TChildProcess::TOptions options = ::Program(dir_);
+  options.Arguments.push_back("-stylesheet=" + styleSheet_);
+  return x_.On(options);
 }
 
 TProgramScreen::TWindow TProgramScreen::MainWindow(std::chrono::milliseconds limit) {
@@ -74,12 +76,8 @@ bool TProgramScreen::Gone(TWindow window, std::chrono::milliseconds limit) {
 int TProgramScreen::MainWidth() { return x_.Geometry(MainWindow()).Width; }
 
 TProgramScreen::TWindow TProgramScreen::TopMessageBox() {
-  // Boxes of the link carry "Information" or "Error", the error display the program's name; popup menus
-  // are only one entry high.
-  auto isBox = [](const TXSession::TGeometry& g) {
-    return !IsMain(g) && !Is(g, AddressDialogSize) && !Is(g, ConfirmationSize) && !Is(g, PollWindowSize) &&
-           g.Height >= 75;
-  };
+  // Boxes of the link carry "Information" or "Error", the error display the program's name; of the
+  // program's windows only the boxes are dialogs.
   std::string visible;
   try {
     visible = x_.Run("xdotool", {"search", "--onlyvisible", "--name", "^(Information|Error|ORVEL Control)$"});
@@ -95,7 +93,7 @@ TProgramScreen::TWindow TProgramScreen::TopMessageBox() {
     try {
       const TWindow window = std::stoul(line.substr(id), nullptr, 16);
       if (("\n" + visible).find("\n" + std::to_string(window) + "\n") == std::string::npos) continue;
-      if (isBox(x_.Geometry(window))) return window;
+      if (x_.IsDialog(window)) return window;
     } catch (const std::exception&) {
       // gone meanwhile
     }

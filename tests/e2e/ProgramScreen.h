@@ -44,6 +44,9 @@ class TProgramScreen {
              const std::function<bool(const TMessage&)>& incidental = IsLateReadReport);
   // The boxes acknowledged so, for the test's record.
   int IncidentalReports = 0;
+  // The message box that takes the input now, or 0: of boxes opened one over another, only the last
+  // answers the keyboard.
+  TWindow TopMessageBox();
   // Its OK, from the keyboard.
   void Acknowledge(const TMessage& message);
 
@@ -60,8 +63,6 @@ class TProgramScreen {
 
  private:
   TWindow ProgramWindow(int width, int height, std::chrono::milliseconds limit);
-  // The message box that takes the input now, or 0.
-  TWindow TopMessageBox();
   TMessage ReadMessage(TWindow window);
 
   TXSession& x_;

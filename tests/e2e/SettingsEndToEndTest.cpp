@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "app/Form1.h"
 #include "link/Frame.h"
 #include "tests/e2e/ScreenTest.h"
 #include "unitsim/SimTrace.h"
@@ -21,7 +22,6 @@ std::string Titles(TXSession& x) {
 }
 
 // Design positions: the main window's client area lies under its menu; the settings window has none.
-constexpr int MainClientHeight = 294;
 constexpr int GroupBoxLeft = 248, GroupBoxTop = 8;
 
 using EndToEndSettings = TScreenTest;
@@ -41,7 +41,7 @@ TEST_F(EndToEndSettings, PlusAndDefaultOnUnit3sChannel2BrightnessReachTheUnit) {
   ASSERT_TRUE(program.Running()) << program.Describe() << "\n" << program.Output();
   const auto main = screen->MainWindow();
   ASSERT_NE(main, 0u) << Titles(*x);
-  const int menu = x->Geometry(main).Height - MainClientHeight;
+  const int menu = x->Geometry(main).Height - TForm1::DesignHeight;
   screen->Click(main, 80 + 4 + 42, menu + 15 + 4 + 15);  // the first panel's settings button, "№ 3"
   const auto settings = x->FindWindow("Settings — № 3");
   ASSERT_NE(settings, 0u) << Titles(*x);

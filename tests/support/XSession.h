@@ -46,7 +46,11 @@ class TXSession {
                      const std::function<bool(const TGeometry&)>& accept = nullptr);
   // The visible windows with their titles (also for a failure message).
   std::vector<std::pair<TWindow, std::string>> VisibleWindows();
+  // The visible windows of a process, oldest first.
+  std::vector<TWindow> WindowsOf(int pid);
   TGeometry Geometry(TWindow window);
+  // Whether the window is a dialog (a message box, say) rather than a window of its own.
+  bool IsDialog(TWindow window);
 
   // The pointer to a point of the window, then a press and release of `button` (1 left, 3 right).
   void Click(TWindow window, int x, int y, int button = 1);
