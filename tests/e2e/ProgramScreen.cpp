@@ -20,7 +20,7 @@ constexpr int MainLeft = 242, MainTop = 99;
 struct TSize {
   int Width, Height;
 };
-constexpr TSize AddressDialogSize{333, 115}, ConfirmationSize{202, 79};
+constexpr TSize AddressDialogSize{333, 115}, ConfirmationSize{202, 79}, PollWindowSize{446, 113};
 
 bool Is(const TXSession::TGeometry& g, TSize size) { return g.Width == size.Width && g.Height == size.Height; }
 bool IsMain(const TXSession::TGeometry& g) { return g.X == MainLeft && g.Y == MainTop; }
@@ -77,7 +77,7 @@ int TProgramScreen::MainWidth() { return x_.Geometry(MainWindow()).Width; }
 
 TProgramScreen::TWindow TProgramScreen::TopMessageBox() {
   // Boxes of the link carry "Information" or "Error", the error display the program's name; of the
-  // program's windows only the boxes are dialogs.
+  // program's windows only the boxes and the poll window, modal while it stands, are dialogs.
   std::string visible;
   try {
     visible = x_.Run("xdotool", {"search", "--onlyvisible", "--name", "^(Information|Error|ORVEL Control)$"});
@@ -93,7 +93,7 @@ TProgramScreen::TWindow TProgramScreen::TopMessageBox() {
     try {
       const TWindow window = std::stoul(line.substr(id), nullptr, 16);
       if (("\n" + visible).find("\n" + std::to_string(window) + "\n") == std::string::npos) continue;
-      if (x_.IsDialog(window)) return window;
+      if (x_.IsDialog(window) && !Is(x_.Geometry(window), PollWindowSize)) return window;
     } catch (const std::exception&) {
       // gone meanwhile
     }
