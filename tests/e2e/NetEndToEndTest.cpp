@@ -11,8 +11,8 @@
 #include "tests/e2e/EndToEndSupport.h"
 #include "tests/support/Ser2net.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/XSession.h"
 #include "unitsim/SimTrace.h"
-#include "tests/support/VirtualScreen.h"
 
 using namespace std::chrono_literals;
 
@@ -47,8 +47,8 @@ class TSession {
   const std::string Dir = Scratch.Path();
   std::unique_ptr<TChildProcess> Sim, Program;
   std::unique_ptr<TSer2net> Server;
-  std::unique_ptr<TVirtualScreen> Screen;
-  std::string MainWindow;
+  std::unique_ptr<TXSession> Screen;
+  TXSession::TWindow MainWindow = 0;
   int MenuHeight = 0;
 
   std::string TracePath() const { return Dir + "/trace.jsonl"; }
@@ -66,11 +66,10 @@ class TSession {
       ASSERT_TRUE(Server->Up()) << Server->Output();
       name = scheme_ == "rfc2217" ? Server->Rfc2217Name() : Server->TcpName();
     }
-    Screen = std::make_unique<TVirtualScreen>(Dir);
-    ASSERT_TRUE(Screen->Up()) << ReadFileBytes(Dir + "/xvfb.out");
+    Screen = std::make_unique<TXSession>(Dir);
     WriteFileBytes(Dir + "/COM.ini", name + "\r\n");
     const ino_t written = Inode(Dir + "/COM.ini");
-    Program = std::make_unique<TChildProcess>(::Program(Dir, Screen->ProgramEnvironment()));
+    Program = std::make_unique<TChildProcess>(Screen->On(::Program(Dir)));
     // The poll that found units replaces COM.ini as its last step; a box during the poll means something
     // went wrong on the way.
     const bool polled = WaitUntil(
@@ -103,24 +102,24 @@ class TSession {
   // narrow for the menu's title keeps it behind the menu bar's extension button.
   void ChooseMenuItem(int index) {
     const auto g = Screen->Geometry(MainWindow);
-    std::vector<std::string> keys;
+    std::string keys;
     if (g.Width >= 150) {
       Screen->Click(MainWindow, 40, MenuHeight / 2);
     } else {
       Screen->Click(MainWindow, g.Width - 7, MenuHeight / 2);
-      keys = {"Down", "Right"};  // the submenu opens on its first item
+      keys = "Down Right ";  // the submenu opens on its first item
       --index;
     }
-    for (int i = 0; i < index; ++i) keys.push_back("Down");
-    keys.push_back("Return");
+    for (int i = 0; i < index; ++i) keys += "Down ";
+    keys += "Return";
     Screen->Keys(keys);
   }
 
   // The program's windows on the screen, whatever their titles, oldest first.
-  std::vector<std::string> ProgramWindows() { return Screen->ProgramWindows(Program->Pid()); }
+  std::vector<TXSession::TWindow> ProgramWindows() { return Screen->ProgramWindows(Program->Pid()); }
 
-  std::vector<std::string> MessageBoxes() {
-    std::vector<std::string> boxes;
+  std::vector<TXSession::TWindow> MessageBoxes() {
+    std::vector<TXSession::TWindow> boxes;
     for (auto& w : ProgramWindows())
       if (Screen->IsDialog(w)) boxes.push_back(w);
     return boxes;
@@ -132,14 +131,15 @@ class TSession {
     int dismissed = 0;
     const auto limit = std::chrono::steady_clock::now() + 120s;
     while (std::chrono::steady_clock::now() < limit) {
-      std::vector<std::string> boxes;
+      std::vector<TXSession::TWindow> boxes;
       if (!WaitUntil([&] { return !(boxes = MessageBoxes()).empty() || ProgramWindows().size() > 1; }, 2s))
         return dismissed;
       if (boxes.empty()) {
         WaitUntil([] { return false; }, 200ms);
         continue;
       }
-      Screen->KeysTo(boxes.front(), {"Return"});
+      Screen->Focus(boxes.front());
+      Screen->Keys("Return");
       ++dismissed;
     }
     ADD_FAILURE() << "the program did not come to rest";
@@ -191,7 +191,7 @@ void RunPollAndSwitch(const std::string& scheme, std::vector<TTracedFrame>& fram
 class NetEndToEnd : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    if (!TSer2net::Installed() || !TVirtualScreen::Installed())
+    if (!TSer2net::Installed() || !TXSession::Installed())
       GTEST_SKIP() << "ser2net, Xvfb or xdotool is missing: scripts/setup.sh installs them";
   }
 };
@@ -220,7 +220,7 @@ INSTANTIATE_TEST_SUITE_P(Servers, NetEndToEnd, ::testing::Values("rfc2217", "tcp
                          [](const auto& info) { return info.param; });
 
 TEST(NetEndToEndLoss, AServerStoppedMidPollIsShownWithoutSpinningAndARescanBringsThePanelsBack) {
-  if (!TSer2net::Installed() || !TVirtualScreen::Installed())
+  if (!TSer2net::Installed() || !TXSession::Installed())
     GTEST_SKIP() << "ser2net, Xvfb or xdotool is missing: scripts/setup.sh installs them";
   std::unique_ptr<TSession> started;
   for (int attempt = 1; attempt <= Attempts && !started; ++attempt) {
