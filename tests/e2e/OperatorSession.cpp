@@ -1,5 +1,6 @@
 #include "tests/e2e/OperatorSession.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "app/Form1.h"
@@ -100,14 +101,22 @@ int TOperatorSession::DismissUntilIdle() {
       WaitUntil([] { return false; }, 200ms);
       continue;
     }
-    Screen->Focus(boxes.front());
+    // The newest is on top: a box raised while the poll window (a dialog too) is up, or over another box.
+    Screen->Focus(*std::max_element(boxes.begin(), boxes.end()));
     Screen->Keys("Return");
     ++dismissed;
   }
-  std::string titles;
-  for (auto& [window, title] : Screen->VisibleWindows()) titles += " \"" + title + "\"";
-  Screen->Screenshot(Dir + "/restless.png");
-  ADD_FAILURE() << "the program did not come to rest; windows on the screen:" << titles;
+  // What was on the screen, and the picture in the test's working directory, where it outlives the scratch.
+  std::string windows;
+  const auto mine = ProgramWindows();
+  for (auto& [window, title] : Screen->VisibleWindows()) {
+    windows += "\n  " + std::to_string(window) + " \"" + title + "\"";
+    if (std::find(mine.begin(), mine.end(), window) != mine.end()) windows += " (the program's)";
+    if (Screen->IsDialog(window)) windows += " (a dialog)";
+  }
+  Screen->Screenshot("restless-" + std::to_string(Program->Pid()) + ".png");
+  ADD_FAILURE() << "the program did not come to rest after " << dismissed << " box(es); windows on the screen:"
+                << windows;
   return dismissed;
 }
 
