@@ -8,8 +8,7 @@
 
 #include "app/Form1.h"
 #include "link/Frame.h"
-#include "tests/e2e/EndToEndSupport.h"
-#include "tests/e2e/ProgramScreen.h"
+#include "tests/e2e/OperatorSession.h"
 #include "tests/support/Ser2net.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/XSession.h"
@@ -19,157 +18,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Unit 3's panel is the first: its K1 colour-bar indicator's centre, in the main window's client area.
-constexpr int FirstIndicatorX = 80 + 2 + 11;
-constexpr int FirstIndicatorY = 15 + 60 + 11;
-
-std::vector<std::string> Hex(const std::vector<TTracedFrame>& frames) {
-  std::vector<std::string> out;
-  for (auto& f : frames) out.push_back((f.FromHost ? "host " : "units ") + HexBytes(f.Bytes));
-  return out;
-}
-
-bool EndsWithWriteReply(const std::string& trace, uint8_t address) {
-  const auto frames = ReadTrace(trace);
-  if (frames.empty()) return false;
-  const auto& last = frames.back();
-  return !last.FromHost && last.Bytes.size() > 6 && last.Bytes[3] == address && last.Bytes[6] == cmdWrite;
-}
-
-// One operator session: the simulator with units 3 and 7, ser2net in front of it unless `scheme` is
-// "local", and the program on an X screen; it polls, then the operator clicks unit 3's K1 colour-bar
-// indicator. Everything is ended in order before the trace is read.
-class TSession {
- public:
-  explicit TSession(const std::string& scheme) : scheme_(scheme) {}
-  ~TSession() { End(); }
-
-  TScratchDirectory Scratch;
-  const std::string Dir = Scratch.Path();
-  std::unique_ptr<TChildProcess> Sim, Program;
-  std::unique_ptr<TSer2net> Server;
-  std::unique_ptr<TXSession> X;
-  std::unique_ptr<TProgramScreen> Screen;
-  TXSession::TWindow MainWindow = 0;
-  int MenuHeight = 0;
-
-  std::string TracePath() const { return Dir + "/trace.jsonl"; }
-
-  // Up to the end of the first poll. `clean` is false, without a failure, when a message box came up
-  // instead: on a machine too busy for the link's fixed waits a reply comes too late, and the program
-  // says so. Fatal failures say what did not come up at all.
-  void Start(bool& clean) {
-    clean = false;
-    Sim = std::make_unique<TChildProcess>(Simulator(Dir));
-    ASSERT_TRUE(SimulatorUp(*Sim, Dir + "/tty"));
-    std::string name = Dir + "/tty";
-    if (scheme_ != "local") {
-      Server = std::make_unique<TSer2net>(Dir, Dir + "/tty");
-      ASSERT_TRUE(Server->Up()) << Server->Output();
-      name = scheme_ == "rfc2217" ? Server->Rfc2217Name() : Server->TcpName();
-    }
-    try {
-      X = std::make_unique<TXSession>(Dir);
-    } catch (const EXSession& e) {
-      FAIL() << e.what();
-    }
-    Screen = std::make_unique<TProgramScreen>(*X, Dir);
-    WriteFileBytes(Dir + "/COM.ini", name + "\r\n");
-    const ino_t written = Inode(Dir + "/COM.ini");
-    Program = std::make_unique<TChildProcess>(Screen->Program());
-    // The poll that found units replaces COM.ini as its last step; a box during the poll means something
-    // went wrong on the way.
-    const bool polled = WaitUntil(
-        [&] {
-          return Inode(Dir + "/COM.ini") != written || !Program->Running() || !Sim->Running() ||
-                 !MessageBoxes().empty();
-        },
-        120s);
-    ASSERT_TRUE(Program->Running()) << Program->Describe() << "\n" << Program->Output();
-    if (!MessageBoxes().empty()) return;
-    ASSERT_TRUE(polled) << "the poll did not finish; trace so far:\n" << ReadFileBytes(TracePath());
-    const auto windows = ProgramWindows();
-    ASSERT_EQ(windows.size(), 1u);
-    MainWindow = windows[0];
-    MenuHeight = X->Geometry(MainWindow).Height - TForm1::DesignHeight;
-    clean = true;
-  }
-
-  // The switch, up to its write's reply; `clean` as for Start.
-  void ClickFirstIndicator(bool& clean) {
-    X->Click(MainWindow, FirstIndicatorX, MenuHeight + FirstIndicatorY);
-    const bool switched =
-        WaitUntil([&] { return EndsWithWriteReply(TracePath(), 3) || !MessageBoxes().empty(); }, 30s);
-    clean = MessageBoxes().empty();
-    if (!clean) return;
-    ASSERT_TRUE(switched) << "the switch did not finish; trace:\n" << ReadFileBytes(TracePath());
-  }
-
-  // The program's windows on the screen, whatever their titles, oldest first.
-  std::vector<TXSession::TWindow> ProgramWindows() { return X->WindowsOf(Program->Pid()); }
-
-  std::vector<TXSession::TWindow> MessageBoxes() {
-    std::vector<TXSession::TWindow> boxes;
-    for (auto w : ProgramWindows())
-      if (X->IsDialog(w)) boxes.push_back(w);
-    return boxes;
-  }
-
-  // Presses OK on every box, the one on top first, until the program is back to its main window alone
-  // (the poll window is up while a poll runs) and stays so for a while; how many boxes there were.
-  int DismissUntilIdle() {
-    int dismissed = 0;
-    const auto limit = std::chrono::steady_clock::now() + 120s;
-    while (std::chrono::steady_clock::now() < limit) {
-      TXSession::TWindow box = 0;
-      if (!WaitUntil([&] { return (box = Screen->TopMessageBox()) || ProgramWindows().size() > 1; }, 2s))
-        return dismissed;
-      if (!box) {
-        WaitUntil([] { return false; }, 200ms);
-        continue;
-      }
-      X->Focus(box);
-      X->Keys("Return");
-      ++dismissed;
-    }
-    std::string windows;
-    for (auto w : ProgramWindows()) {
-      const auto g = X->Geometry(w);
-      windows += " " + std::to_string(w) + (X->IsDialog(w) ? " (dialog)" : "") + " " + std::to_string(g.Width) +
-                 "x" + std::to_string(g.Height) + "+" + std::to_string(g.X) + "+" + std::to_string(g.Y);
-    }
-    ADD_FAILURE() << "the program did not come to rest; its windows:" << windows;
-    return dismissed;
-  }
-
-  void End() {
-    if (Program && Program->Running()) Terminate(*Program);
-    if (Server) Server->Stop();
-    if (Sim && Sim->Running()) Terminate(*Sim);
-    Program.reset();
-    Server.reset();
-    Sim.reset();
-    Screen.reset();
-    X.reset();
-  }
-
- private:
-  std::string scheme_;
-};
-
-// A session whose reply came too late (see TSession::Start) is run again, fresh, this often at most; each
-// retry is reported.
-constexpr int Attempts = 3;
-
-void ReportLateReply(const std::string& scheme, int attempt) {
-  std::printf("%s session, attempt %d: a reply came too late on this busy machine; starting afresh\n",
-              scheme.c_str(), attempt);
-}
-
 // The frames of a poll and a switch, over `scheme`.
 void RunPollAndSwitch(const std::string& scheme, std::vector<TTracedFrame>& frames) {
   for (int attempt = 1; attempt <= Attempts; ++attempt) {
-    TSession session(scheme);
+    TOperatorSession session(scheme);
     bool clean = false;
     ASSERT_NO_FATAL_FAILURE(session.Start(clean));
     if (clean) {
@@ -188,7 +40,8 @@ void RunPollAndSwitch(const std::string& scheme, std::vector<TTracedFrame>& fram
 class NetEndToEnd : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    if (!TSer2net::Installed()) GTEST_SKIP() << "ser2net is missing: scripts/setup.sh installs it";
+    if (!TSer2net::Installed() || !TXSession::Installed())
+      GTEST_SKIP() << "ser2net, Xvfb or xdotool is missing: scripts/setup.sh installs them";
   }
 };
 
@@ -216,10 +69,11 @@ INSTANTIATE_TEST_SUITE_P(Servers, NetEndToEnd, ::testing::Values("rfc2217", "tcp
                          [](const auto& info) { return info.param; });
 
 TEST(NetEndToEndLoss, AServerStoppedMidPollIsShownWithoutSpinningAndARescanBringsThePanelsBack) {
-  if (!TSer2net::Installed()) GTEST_SKIP() << "ser2net is missing: scripts/setup.sh installs it";
-  std::unique_ptr<TSession> started;
+  if (!TSer2net::Installed() || !TXSession::Installed())
+    GTEST_SKIP() << "ser2net, Xvfb or xdotool is missing: scripts/setup.sh installs them";
+  std::unique_ptr<TOperatorSession> started;
   for (int attempt = 1; attempt <= Attempts && !started; ++attempt) {
-    auto fresh = std::make_unique<TSession>("rfc2217");
+    auto fresh = std::make_unique<TOperatorSession>("rfc2217");
     bool clean = false;
     ASSERT_NO_FATAL_FAILURE(fresh->Start(clean));
     if (clean)
@@ -228,11 +82,11 @@ TEST(NetEndToEndLoss, AServerStoppedMidPollIsShownWithoutSpinningAndARescanBring
       ReportLateReply("rfc2217", attempt);
   }
   ASSERT_TRUE(started) << "in every session a reply came too late";
-  TSession& session = *started;
+  TOperatorSession& session = *started;
   const size_t firstPoll = ReadTrace(session.TracePath()).size();
 
   // A rescan, and the server ends while unit 3's registers are being read.
-  session.Screen->MenuEntry(3);
+  session.ChooseMenuItem(3);
   ASSERT_TRUE(WaitUntil(
       [&] {
         const auto frames = ReadTrace(session.TracePath());
@@ -258,14 +112,14 @@ TEST(NetEndToEndLoss, AServerStoppedMidPollIsShownWithoutSpinningAndARescanBring
   // a busy machine leaves an indicator grey and says so in a box; the panels are back all the same.)
   ASSERT_TRUE(session.Server->Start()) << session.Server->Output();
   const ino_t before_rescan = Inode(session.Dir + "/COM.ini");
-  session.Screen->MenuEntry(3);
+  session.ChooseMenuItem(3);
   ASSERT_TRUE(WaitUntil([&] { return ReadTrace(session.TracePath()).size() > tracedBefore; }, 30s))
       << "the rescan sent nothing";
   const int late = session.DismissUntilIdle();
   if (late > 0) std::printf("%d box(es) in the rescan after the server's return\n", late);
   EXPECT_NE(Inode(session.Dir + "/COM.ini"), before_rescan)
       << "no poll found units again; trace:\n" << ReadFileBytes(session.TracePath());
-  EXPECT_EQ(session.X->Geometry(session.MainWindow).Width, 80 + 2 * 91 + 7);  // both panels
+  EXPECT_EQ(session.Screen->Geometry(session.MainWindow).Width, 80 + 2 * 91 + 7);  // both panels
   EXPECT_EQ(ReadFileBytes(session.Dir + "/COM.ini"), session.Server->Rfc2217Name() + "\r\n");
 }
 

@@ -75,25 +75,27 @@ bool TProgramScreen::Gone(TWindow window, std::chrono::milliseconds limit) {
 
 int TProgramScreen::MainWidth() { return x_.Geometry(MainWindow()).Width; }
 
-TProgramScreen::TWindow TProgramScreen::TopMessageBox() {
+TProgramScreen::TWindow TProgramScreen::TopMessageBox() { return ::TopMessageBox(x_); }
+
+TXSession::TWindow TopMessageBox(TXSession& x) {
   // Boxes of the link carry "Information" or "Error", the error display the program's name; of the
   // program's windows only the boxes and the poll window, modal while it stands, are dialogs.
   std::string visible;
   try {
-    visible = x_.Run("xdotool", {"search", "--onlyvisible", "--name", "^(Information|Error|ORVEL Control)$"});
+    visible = x.Run("xdotool", {"search", "--onlyvisible", "--name", "^(Information|Error|ORVEL Control)$"});
   } catch (const EXSession&) {
     return 0;  // none
   }
   // A box opened while another is open stands on top of it and takes the input. Without a window
   // manager the windows are the root's children, which xwininfo lists from the top of the stack down.
-  std::istringstream stack(x_.Run("xwininfo", {"-root", "-children"}));
+  std::istringstream stack(x.Run("xwininfo", {"-root", "-children"}));
   for (std::string line; std::getline(stack, line);) {
     const auto id = line.find("0x");
     if (id == std::string::npos || line.find("\"", id) == std::string::npos) continue;
     try {
-      const TWindow window = std::stoul(line.substr(id), nullptr, 16);
+      const TXSession::TWindow window = std::stoul(line.substr(id), nullptr, 16);
       if (("\n" + visible).find("\n" + std::to_string(window) + "\n") == std::string::npos) continue;
-      if (x_.IsDialog(window) && !Is(x_.Geometry(window), PollWindowSize)) return window;
+      if (x.IsDialog(window) && !Is(x.Geometry(window), PollWindowSize)) return window;
     } catch (const std::exception&) {
       // gone meanwhile
     }
@@ -175,21 +177,22 @@ void TProgramScreen::Acknowledge(const TMessage& message) {
   x_.Keys("Return");
 }
 
-void TProgramScreen::MenuEntry(int entry) {
-  const TWindow main = MainWindow();
-  const int width = x_.Geometry(main).Width;
+void TProgramScreen::MenuEntry(int entry) { ChooseMenuEntry(x_, MainWindow(), entry); }
+
+void ChooseMenuEntry(TXSession& x, TXSession::TWindow main, int entry) {
+  const int width = x.Geometry(main).Width;
   std::string keys;
   if (width < 150) {
     // Only the row captions show: the menu's title does not fit, and the menu bar's extension holds it.
-    x_.Click(main, width - 7, 8);
+    x.Click(main, width - 7, 8);
     keys = "Down Right";
     for (int i = 1; i < entry; ++i) keys += " Down";
   } else {
-    x_.Click(main, 60, 8);
+    x.Click(main, 60, 8);
     for (int i = 0; i < entry; ++i) keys += " Down";
   }
   std::this_thread::sleep_for(300ms);  // the popup opens
-  x_.Keys(keys + " Return");
+  x.Keys(keys + " Return");
 }
 
 void TProgramScreen::Click(TWindow window, int x, int y) { x_.Click(window, x, y); }

@@ -69,3 +69,9 @@ class TProgramScreen {
   std::string dir_;
   std::string styleSheet_;
 };
+
+// The two things any test on the program's screen needs, also without a TProgramScreen: the message box
+// that takes the input now (0 when none), and an entry of the main window's menu as TProgramScreen's
+// MenuEntry chooses it.
+TXSession::TWindow TopMessageBox(TXSession& x);
+void ChooseMenuEntry(TXSession& x, TXSession::TWindow main, int entry);

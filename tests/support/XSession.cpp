@@ -135,13 +135,13 @@ std::vector<std::pair<TXSession::TWindow, std::string>> TXSession::VisibleWindow
   return windows;
 }
 
-std::vector<TXSession::TWindow> TXSession::WindowsOf(int pid) {
+std::vector<TXSession::TWindow> TXSession::ProgramWindows(int pid) {
   std::vector<TWindow> windows;
   std::string ids;
   try {
     ids = Run("xdotool", {"search", "--onlyvisible", "--pid", std::to_string(pid)});
   } catch (const EXSession&) {
-    return windows;  // none
+    return windows;  // xdotool fails when nothing matches
   }
   std::istringstream lines(ids);
   for (std::string id; lines >> id;)
@@ -156,6 +156,10 @@ bool TXSession::IsDialog(TWindow window) {
   } catch (const EXSession&) {
     return false;  // gone meanwhile
   }
+}
+
+bool TXSession::Installed() {
+  return !FindOnPath("Xvfb").empty() && !FindOnPath("xdotool").empty() && !FindOnPath("xprop").empty();
 }
 
 TXSession::TGeometry TXSession::Geometry(TWindow window) {
