@@ -40,7 +40,7 @@ void TOperatorSession::Start(bool& clean) {
   }
   Screen = std::make_unique<TXSession>(Dir);
   WriteFileBytes(Dir + "/COM.ini", name + "\r\n");
-  const ino_t written = Inode(Dir + "/COM.ini");
+  const ino_t written = comIniAtStart_ = Inode(Dir + "/COM.ini");
   Program = std::make_unique<TChildProcess>(Screen->On(::Program(Dir)));
   // The poll that found units replaces COM.ini as its last step; a box during the poll means something
   // went wrong on the way.
@@ -53,11 +53,28 @@ void TOperatorSession::Start(bool& clean) {
   ASSERT_TRUE(Program->Running()) << Program->Describe() << "\n" << Program->Output();
   if (!MessageBoxes().empty()) return;
   ASSERT_TRUE(polled) << "the poll did not finish; trace so far:\n" << ReadFileBytes(TracePath());
+  ASSERT_NO_FATAL_FAILURE(FindMainWindow());
+  clean = true;
+}
+
+void TOperatorSession::StartWithUnits(bool& found) {
+  found = false;
+  bool clean = false;
+  ASSERT_NO_FATAL_FAILURE(Start(clean));
+  if (!clean) {
+    // COM.ini is rewritten after the poll's boxes have been acknowledged, when it found a unit.
+    DismissUntilIdle();
+    if (Inode(Dir + "/COM.ini") == comIniAtStart_) return;
+    ASSERT_NO_FATAL_FAILURE(FindMainWindow());
+  }
+  found = true;
+}
+
+void TOperatorSession::FindMainWindow() {
   const auto windows = ProgramWindows();
   ASSERT_EQ(windows.size(), 1u);
   MainWindow = windows[0];
   MenuHeight = Screen->Geometry(MainWindow).Height - TForm1::DesignHeight;
-  clean = true;
 }
 
 void TOperatorSession::ClickFirstIndicator(bool& clean) {
