@@ -23,7 +23,7 @@ while [ $# -gt 0 ]; do
 done
 case "$screenshot" in ""|/*) ;; *) screenshot="$here/$screenshot" ;; esac
 
-./scripts/setup.sh
+./scripts/setup.sh orvel-control orvel-unitsim orvel_button_images  # the tests are not needed here
 
 # The program's working directory: COM.ini, the Status<n>.log files and the button images live here.
 work="$root/build/demo"

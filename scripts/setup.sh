@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, where they are missing, then
-# configures and builds. Safe to run again: it only installs and rebuilds what is out of date.
+# configures and builds (everything, or only the targets named as arguments). Safe to run again: it only
+# installs and rebuilds what is out of date.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,8 +12,8 @@ packages=(
   xvfb xauth x11-utils imagemagick xdotool
   fonts-dejavu-core fonts-liberation
   xclip  # the end-to-end tests read message boxes the way an operator copies their text
-  # The serial device server the network tests run the program against, and the pointer they click with.
-  ser2net xdotool
+  # The serial device server the network tests run the program against.
+  ser2net
 )
 
 missing=()
@@ -29,4 +30,6 @@ fi
 
 build_type=${BUILD_TYPE:-RelWithDebInfo}
 cmake -S . -B build -DCMAKE_BUILD_TYPE="$build_type" >/dev/null
-cmake --build build -j"$(nproc)"
+targets=()
+for t in "$@"; do targets+=(--target "$t"); done
+cmake --build build -j"$(nproc)" "${targets[@]}"
