@@ -176,15 +176,16 @@ void DestroyPanels() {
 
 bool PollActive() { return pollActive; }
 
-void RescanBus() {
+void RescanBus(std::function<void()> betweenSteps) {
   // A poll inside a poll would destroy panels the running one is still filling.
   if (pollActive) return;
   SetPollActive(true);
-  RunLinkOperation([] {
+  RunLinkOperation([betweenSteps = std::move(betweenSteps)] {
     struct TEnd {
       ~TEnd() { SetPollActive(false); }
     } end;
     DestroyPanels();
+    if (betweenSteps) betweenSteps();
     PollUnits();
   });
 }

@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth x11-utils imagemagick xdotool
   fonts-dejavu-core fonts-liberation
+  xclip  # the end-to-end tests read message boxes the way an operator copies their text
   # The serial device server the network tests run the program against.
   ser2net
 )

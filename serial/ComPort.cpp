@@ -90,11 +90,12 @@ void TCustomComPort::Close() {
     AbortTransfers();
   } catch (const EComPort&) {
     // Refused by a device known to be gone, it says nothing new.
-    if (!deviceLost_ && !(eventWorker_ && eventWorker_->EndedOnFailure())) abortFailure = std::current_exception();
+    if (!DeviceLost()) abortFailure = std::current_exception();
   }
+  bool waitFailed = false;
   if (hasEventWorker_) {
     const uint64_t session = session_;
-    StopEventWorker();
+    waitFailed = StopEventWorker();
     // A handler served during the wait may have closed, or closed and reopened, the port already.
     if (!connected_ || session_ != session) {
       if (abortFailure) std::rethrow_exception(abortFailure);
@@ -104,10 +105,18 @@ void TCustomComPort::Close() {
   notifyWindow_.reset();
   ReleaseDevice();
   connected_ = false;
+  // The thread found the device gone before its own report of that could close the port: the port
+  // remembers why it closed all the same, and the refused purge says nothing new.
+  if (waitFailed) {
+    deviceLost_ = true;
+    abortFailure = nullptr;
+  }
   ReapRetiredWorkers(false);
   FireAfterClose();
   if (abortFailure) std::rethrow_exception(abortFailure);
 }
+
+bool TCustomComPort::DeviceLost() const { return deviceLost_ || (eventWorker_ && eventWorker_->EndedOnFailure()); }
 
 void TCustomComPort::LoseDevice(uint64_t session) {
   if (!connected_ || session != session_ || deviceLost_) return;
@@ -128,20 +137,21 @@ void TCustomComPort::StartEventWorker() {
   hasEventWorker_ = true;
 }
 
-void TCustomComPort::StopEventWorker() {
+bool TCustomComPort::StopEventWorker() {
   // Taken out first: a handler that closes the port again while this waits finds no thread to stop.
   std::unique_ptr<TComThread> worker = std::move(eventWorker_);
   hasEventWorker_ = false;
-  if (!worker) return;
+  if (!worker) return false;
   if (worker->BlockedOnCaller()) {
     // Closed from one of the thread's own handlers: the thread waits for this very call, so waiting for
     // it here would never end. It is told to stop and ends once the handler returns; the device it
     // still holds is released below, so its remaining calls fail harmlessly.
     worker->RequestStop();
     retiredWorkers_.push_back(std::move(worker));
-    return;
+    return false;
   }
-  worker.reset();
+  worker->Stop();
+  return worker->EndedOnFailure();
 }
 
 void TCustomComPort::ReapRetiredWorkers(bool wait) {

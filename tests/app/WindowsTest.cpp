@@ -83,6 +83,7 @@ TEST(ProgramWindows, AllSixAreCreatedHiddenInTheirFixedOrderWithTheirFrames) {
   EXPECT_EQ(f7.windowTitle(), QString());
   EXPECT_FALSE(FixedSize(f7));
   EXPECT_EQ(f7.pos(), QPoint(371, 247));
+  EXPECT_LE(f7.Label1->geometry().right(), f7.width()) << "the whole request is readable";
 
   TForm8& f8 = *windows.Form8;
   EXPECT_EQ(f8.windowTitle().toStdString(), "Выбор Com-порта");

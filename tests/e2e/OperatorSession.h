@@ -61,8 +61,8 @@ class TOperatorSession {
 
   std::vector<TXSession::TWindow> MessageBoxes();
 
-  // Presses OK on every box until the program is back to its main window alone (the poll window is
-  // up while a poll runs) and stays so for a while; how many boxes there were.
+  // Presses OK on every box, the one on top first, until the program is back to its main window alone
+  // (the poll window is up while a poll runs) and stays so for a while; how many boxes there were.
   int DismissUntilIdle();
 
   void End();

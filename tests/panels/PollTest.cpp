@@ -27,14 +27,6 @@ std::vector<int64_t> StartTimes(const std::vector<TWireFrame>& frames) {
   return times;
 }
 
-// The panels standing on the main window, captions not counted.
-int PanelsOnMainWindow(TPanelRig& rig) {
-  int count = 0;
-  for (auto* child : rig.Form1().ClientArea->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-    if (!qobject_cast<QLabel*>(child)) ++count;
-  return count;
-}
-
 TEST(Poll, UnitsAt3And7AreProbedReadAndGivenPanelsBesideTheRowCaptions) {
   TPanelRig rig;
   rig.AddUnit(3);
