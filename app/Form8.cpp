@@ -1,5 +1,6 @@
 #include "app/Form8.h"
 
+#include "app/PortBox.h"
 #include "toolkit/Widgets.h"
 
 TForm8::TForm8()
@@ -17,4 +18,5 @@ TForm8::TForm8()
   Place(BitBtn1, 64, 64, 75, 20);
   move(537, 308);
   FixClientSize(this, 191, 95);
+  KeepPortTextWhole(*this, *ComboBox1);
 }

@@ -134,6 +134,14 @@ class TComDevice {
   virtual bool CloseHandle() = 0;
 };
 
+// What a failure's system error number tells, for the text of the error it causes: the number as the
+// system names it, which follows the code's own text (empty: the number as a Windows error code), and what
+// it means for the operator on that port, a line of its own (may be empty).
+struct TSystemErrorText {
+  std::string Suffix;
+  std::string Explanation;
+};
+
 class TComPlatform {
  public:
   virtual ~TComPlatform() = default;
@@ -147,8 +155,15 @@ class TComPlatform {
   virtual void Sleep(uint32_t milliseconds) = 0;
   // The system's own text for an error number, for messages; may be empty.
   virtual std::string ErrorText(uint32_t error) { return {}; }
+  // How an error number from this layer is put in a port error's text; `portName` is the port's name.
+  virtual TSystemErrorText DescribeError(const std::string& portName, uint32_t error) { return {}; }
   // Adapters beyond COM1 to COM10 that the port list offers (USB and ACM adapters on POSIX).
   virtual std::vector<std::string> AdapterPortNames() { return {}; }
+  // What the device behind a port name is, for the port list (maker, product, serial number); may be empty.
+  virtual std::string PortDescription(const std::string& portName) { return {}; }
+  // Whether CreateFile's error says the device exists but the user may not use it (a matter of permission,
+  // not of another program holding it).
+  virtual bool AccessDenied(uint32_t error) { return false; }
 };
 
 // The backend of the system the program runs on (Win32 on Windows, POSIX elsewhere).
