@@ -6,7 +6,8 @@ const char* const TextNoPortFound =
     "Не найден ни один COM-порт.\r\n"
     "Подключите адаптер последовательного порта и запустите программу снова\r\n"
     "или укажите порт в меню «Общие настройки» → «Выбор Com-порта».";
-const char* const TextNoPortAccess = "Не найден ни один COM-порт, который программа может открыть: нет прав на доступ к ";
+const char* const TextNoPortAccess =
+    "Не найден ни один COM-порт, который программа может открыть: нет прав на доступ к ";
 
 namespace {
 // The device namespace prefix is what lets COM10 open at all on Windows.

@@ -70,7 +70,8 @@ TEST(PortList, OnlyPortsThatOpenWithAdaptersUnderTheirStableNamesAndWhatTheyAre)
   TPosixComPlatform platform(f.Roots);
   const TPortListing ports = ProbeComPorts(platform);
   EXPECT_EQ(ports.Names, (std::vector<std::string>{"COM1", f.Stable(), f.Roots.Dev + "/ttyUSB1"}));
-  EXPECT_EQ(ports.Descriptions, (std::vector<std::string>{"", "FTDI FT232R USB UART, S/N A50285BI", "USB 067b:2303"}));
+  EXPECT_EQ(ports.Descriptions,
+            (std::vector<std::string>{"", "FTDI FT232R USB UART, S/N A50285BI", "USB 067b:2303"}));
   EXPECT_TRUE(ports.Denied.empty());
   // A name typed by hand is described the same way, whichever of its names it is.
   EXPECT_EQ(platform.PortDescription(f.Roots.Dev + "/ttyUSB0"), "FTDI FT232R USB UART, S/N A50285BI");
@@ -136,11 +137,10 @@ TEST(PortList, AStartWherePermissionKeptEveryPortShutSaysSoAndWhatToDo) {
   EXPECT_TRUE(ports.Names.empty());
   EXPECT_EQ(ports.Denied, (std::vector<std::string>{"COM1", f.Stable(), f.Roots.Dev + "/ttyUSB1"}));
   const std::string text = NoPortFoundText(ports, platform);
-  EXPECT_EQ(text.rfind(std::string(TextNoPortAccess) + "COM1, " + f.Stable() + ", " + f.Roots.Dev +
-                           "/ttyUSB1.\r\nПорт COM1 (" + f.Roots.Dev + "/ttyS0): нет прав на доступ к устройству.",
-                       0),
-            0u)
-      << text;
+  const std::string expected = std::string(TextNoPortAccess) + "COM1, " + f.Stable() + ", " + f.Roots.Dev +
+                               "/ttyUSB1.\r\nПорт COM1 (" + f.Roots.Dev +
+                               "/ttyS0): нет прав на доступ к устройству.";
+  EXPECT_EQ(text.rfind(expected, 0), 0u) << text;
   EXPECT_NE(text.find("sudo usermod -aG "), std::string::npos) << text;
   EXPECT_EQ(NoPortFoundText(TPortListing{}, platform), TextNoPortFound);
 

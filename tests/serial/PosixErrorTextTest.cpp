@@ -26,7 +26,7 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 TEST(PosixErrorText, TheNumberIsNamedAsTheSystemNamesIt) {
   EXPECT_EQ(PosixErrorText("COM3", "/dev/ttyS2", ENOENT).Suffix, " (errno: 2, ENOENT)");
   EXPECT_EQ(PosixErrorText("COM3", "/dev/ttyS2", EIO).Suffix, " (errno: 5, EIO)");
-  EXPECT_EQ(PosixErrorText("COM3", "/dev/ttyS2", 4000).Suffix, " (errno: 4000)");  // no name for it
+  EXPECT_EQ(PosixErrorText("COM3", "/dev/ttyS2", 4000).Suffix, " (errno: 4000)");  // one without a name
   // The port's error keeps its code and text, with the number named that way and the explanation after.
   TPosixComPlatform platform;
   TComPort port(&platform);
@@ -51,7 +51,8 @@ TEST(PosixErrorText, EachCommonReasonIsSaidInPlainWordsWithThePortAndItsDevice) 
             "Порт /dev/ttyUSB0: ошибка ввода-вывода. Устройство отключено или неисправно:\r\n"
             "адаптер вынут из компьютера или другой конец линии закрыт.");
   EXPECT_EQ(PosixErrorText("LPT1", "", ENOENT).Explanation,
-            "Порт LPT1: такого порта нет. Имя порта — COM1…COM256 или путь к устройству,\r\nнапример /dev/ttyUSB0.");
+            "Порт LPT1: такого порта нет. Имя порта — COM1…COM256 или путь к устройству,\r\n"
+            "например /dev/ttyUSB0.");
   // A reason without words of its own still names the port and says what the system said.
   EXPECT_TRUE(Contains(PosixErrorText("COM1", "/dev/ttyS0", ENOMEM).Explanation, "Порт COM1 (/dev/ttyS0): "));
 }
