@@ -7,6 +7,7 @@
 // Every call that fails leaves its reason in the calling thread's last error (GetLastError), as the
 // Windows calls do; the caller reads it at once.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -142,6 +143,12 @@ struct TSystemErrorText {
   std::string Explanation;
 };
 
+// Watching for a device to come back; deleting it ends the watch.
+class TDeviceWatch {
+ public:
+  virtual ~TDeviceWatch() = default;
+};
+
 class TComPlatform {
  public:
   virtual ~TComPlatform() = default;
@@ -164,6 +171,13 @@ class TComPlatform {
   // Whether CreateFile's error says the device exists but the user may not use it (a matter of permission,
   // not of another program holding it).
   virtual bool AccessDenied(uint32_t error) { return false; }
+  // Calls `changed` whenever the device that `path` (as CreateFile takes it) names may have appeared or
+  // changed, until the watch is deleted; from a thread of the watch's own, so `changed` only hands the news
+  // on. Costs nothing while nothing happens. Null where this layer cannot tell (a name without a device
+  // file); the caller then tries again on a timer.
+  virtual std::unique_ptr<TDeviceWatch> WatchDevice(const std::string& path, std::function<void()> changed) {
+    return nullptr;
+  }
 };
 
 // The backend of the system the program runs on (Win32 on Windows, POSIX elsewhere).

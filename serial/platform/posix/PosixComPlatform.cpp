@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "serial/platform/posix/PosixComDevice.h"
+#include "serial/platform/posix/PosixDeviceWatch.h"
 #include "serial/platform/posix/PosixErrorText.h"
 #include "serial/platform/posix/PosixEvent.h"
 #include "serial/platform/posix/PosixLastError.h"
@@ -84,6 +85,15 @@ std::string TPosixComPlatform::PortDescription(const std::string& portName) {
 }
 
 bool TPosixComPlatform::AccessDenied(uint32_t error) { return error == EACCES || error == EPERM; }
+
+std::unique_ptr<TDeviceWatch> TPosixComPlatform::WatchDevice(const std::string& path,
+                                                              std::function<void()> changed) {
+  std::string device;
+  if (!DevicePathForPortName(path, device, roots_.Dev)) return nullptr;
+  auto watch = std::make_unique<TPosixDeviceWatch>(device, std::move(changed));
+  if (!watch->Valid()) return nullptr;
+  return watch;
+}
 
 TComPlatform& SystemComPlatform() {
   static TPosixComPlatform platform;

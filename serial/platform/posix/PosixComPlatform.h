@@ -21,6 +21,8 @@ class TPosixComPlatform : public TComPlatform {
   TSystemErrorText DescribeError(const std::string& portName, uint32_t error) override;
   std::string PortDescription(const std::string& portName) override;
   bool AccessDenied(uint32_t error) override;
+  // Through inotify, for every name that stands for a device file.
+  std::unique_ptr<TDeviceWatch> WatchDevice(const std::string& path, std::function<void()> changed) override;
 
  private:
   TPosixDeviceRoots roots_;
