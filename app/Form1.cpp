@@ -46,10 +46,11 @@ TForm1::TForm1(TComPlatform* platform)
   Timer2 = Toolkit().CreateTimer();
   Timer4 = Toolkit().CreateTimer();
 
-  N1 = menuBar()->addMenu(QString::fromUtf8("Общие настройки"));
-  Com1 = N1->addAction(QString::fromUtf8("Выбор Com-порта"));
-  N2 = N1->addAction(QString::fromUtf8("Задать адрес устройства"));
-  N3 = N1->addAction(QString::fromUtf8("Добавить устройство в систему"));
+  // Each with its first letter as the mnemonic, for the keyboard (Alt+О, then В, З or Д).
+  N1 = menuBar()->addMenu(QString::fromUtf8("&Общие настройки"));
+  Com1 = N1->addAction(QString::fromUtf8("&Выбор Com-порта"));
+  N2 = N1->addAction(QString::fromUtf8("&Задать адрес устройства"));
+  N3 = N1->addAction(QString::fromUtf8("&Добавить устройство в систему"));
   connect(Com1, &QAction::triggered, this, [this] { Guarded([this] { Com1Click(); }); });
   connect(N2, &QAction::triggered, this, [this] { Guarded([this] { N2Click(); }); });
   connect(N3, &QAction::triggered, this, [this] { Guarded([this] { N3Click(); }); });

@@ -27,7 +27,9 @@ class TPanelButton : public QPushButton {
 std::string CannotOpenFileText(const std::string& fileName);
 
 // What a panel's buttons show: the titles (1) or auxiliary-input (2) button its state, the settings
-// button (3) the unit's number. Each returns the error's text when the picture could not be loaded (the
+// button (3) the unit's number; each also says it in its tooltip and accessible name ("№ 3, Титры: вкл"),
+// the switch buttons taking the unit from their Tag. Each returns the error's text when the picture could not be loaded (the
 // button then carries a caption instead), else an empty string.
 std::string ShowSwitchButton(TPanelButton& button, int number, bool on);
 std::string ShowSettingsButton(TPanelButton& button, int address);
+extern const char* const TextSettingsButton;

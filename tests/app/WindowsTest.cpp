@@ -107,16 +107,17 @@ TEST(MainWindow, MenuHoldsItsThreeEntriesInOrderAndTheRowCaptionsStandAtTheirPla
 
   const auto top = f1.menuBar()->actions();
   ASSERT_EQ(top.size(), 1);
-  EXPECT_EQ(top[0]->text().toStdString(), "Общие настройки");
+  // The captions as shown; the first letter of each is its mnemonic.
+  EXPECT_EQ(top[0]->text().toStdString(), "&Общие настройки");
   EXPECT_EQ(top[0]->menu(), f1.N1);
   const auto entries = f1.N1->actions();
   ASSERT_EQ(entries.size(), 3);
   EXPECT_EQ(entries[0], f1.Com1);
   EXPECT_EQ(entries[1], f1.N2);
   EXPECT_EQ(entries[2], f1.N3);
-  EXPECT_EQ(f1.Com1->text().toStdString(), "Выбор Com-порта");
-  EXPECT_EQ(f1.N2->text().toStdString(), "Задать адрес устройства");
-  EXPECT_EQ(f1.N3->text().toStdString(), "Добавить устройство в систему");
+  EXPECT_EQ(f1.Com1->text().toStdString(), "&Выбор Com-порта");
+  EXPECT_EQ(f1.N2->text().toStdString(), "&Задать адрес устройства");
+  EXPECT_EQ(f1.N3->text().toStdString(), "&Добавить устройство в систему");
   for (QAction* entry : entries) EXPECT_TRUE(entry->isEnabled());
 
   struct TRow {

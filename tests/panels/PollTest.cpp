@@ -357,9 +357,10 @@ TEST(Poll, AnIndicatorWhoseReadGetsNoReplyShowsItIsUnknownAndTheOperatorIsToldOn
   EXPECT_EQ(rig.Indicator(3, 1)->BrushColor(), clLime);
   // Not K1's bit, which the last answered read left behind: unknown.
   EXPECT_EQ(rig.Indicator(3, 2)->BrushColor(), clGray);
-  EXPECT_EQ(rig.Indicator(3, 2)->toolTip().toStdString(), TextStateUnknown);
+  EXPECT_EQ(rig.Indicator(3, 2)->toolTip().toStdString(),
+            std::string("№ 3, K2, ГЦП: неизвестно\n") + TextStateUnknown);
   EXPECT_EQ(rig.Indicator(3, 3)->BrushColor(), clRed);
-  EXPECT_TRUE(rig.Indicator(3, 3)->toolTip().isEmpty());
+  EXPECT_EQ(rig.Indicator(3, 3)->toolTip().toStdString(), "№ 3, K3, ГЦП: выкл");
   EXPECT_EQ(rig.Unit(3).IndicatorOn[2], 0);
   EXPECT_EQ(rig.Unit(3).IndicatorUnknown[2], 1);
   for (int n : {5, 9}) EXPECT_EQ(rig.Indicator(7, n)->BrushColor(), clGray) << n;
@@ -378,7 +379,7 @@ TEST(Poll, AnIndicatorWhoseReadGetsNoReplyShowsItIsUnknownAndTheOperatorIsToldOn
   rig.Form1().N3->trigger();
   rig.Tk.RunUntilIdle();
   EXPECT_EQ(rig.Indicator(3, 2)->BrushColor(), clLime);
-  EXPECT_TRUE(rig.Indicator(3, 2)->toolTip().isEmpty());
+  EXPECT_EQ(rig.Indicator(3, 2)->toolTip().toStdString(), "№ 3, K2, ГЦП: вкл");
   EXPECT_EQ(rig.Unit(3).IndicatorUnknown[2], 0);
   EXPECT_TRUE(rig.MessageTexts().empty());
 }
