@@ -210,7 +210,7 @@ void PollUnits() {
   } end{form};
 
   form.StaticText1->setText(QString::fromUtf8(TextPolling) + QString::fromLocal8Bit(host.PortName().c_str()));
-  form.StaticText1->adjustSize();
+  form.FitText();
   form.show();
   host.SetMainWidth(80);
   LinkState.Scanning = true;

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScreen>
 #include <filesystem>
 #include <optional>
 
@@ -521,3 +522,50 @@ TEST(Poll, AnAdapterPulledMidPollAndPluggedBackIsUsedByTheNextRescanWithoutARest
 }
 
 }  // namespace
+
+TEST(PollWindow, ItsLineReadsWholeWithALongPortNameAndTheWindowReturnsToItsWidthAfterwards) {
+  EnsureApplication();
+  TForm3 form;
+  QLabel& line = *form.StaticText1;
+  const auto shows = [&](const std::string& port) {
+    line.setText(QString::fromUtf8(TextPolling) + QString::fromStdString(port));
+    form.FitText();
+  };
+  const auto readsWhole = [&] {
+    return line.width() >= line.fontMetrics().horizontalAdvance(line.text()) &&
+           line.geometry().right() < form.width() - line.x() + 1;  // the same margin on either side
+  };
+  shows("COM1");
+  EXPECT_TRUE(readsWhole());
+  const QSize shortName = form.size();
+  // The design width, or the few pixels more that the substituted font needs.
+  EXPECT_GE(shortName.width(), TForm3::DesignWidth);
+  EXPECT_LE(shortName.width(), TForm3::DesignWidth + 20);
+  EXPECT_EQ(shortName.height(), TForm3::DesignHeight);
+  const int barMargin = form.width() - form.ProgressBar1->geometry().right();
+
+  // A stable adapter name: the window grows for it, the bar with it.
+  const std::string stable = "/dev/serial/by-id/usb-FTDI_A50285BI-if00";
+  shows(stable);
+  ASSERT_LE(line.fontMetrics().horizontalAdvance(line.text()) + 2 * line.x(),
+            form.screen()->availableGeometry().width())
+      << "the test's screen must hold the name";
+  EXPECT_TRUE(line.text().endsWith(QString::fromStdString(stable)));
+  EXPECT_TRUE(readsWhole());
+  EXPECT_GT(form.width(), shortName.width());
+  EXPECT_EQ(form.height(), TForm3::DesignHeight);
+  EXPECT_EQ(form.width() - form.ProgressBar1->geometry().right(), barMargin);
+
+  // Longer than the screen: the window stops at the screen's width, and the whole name is in the tooltip.
+  const std::string endless = "/tmp/" + std::string(300, 'x') + "/orvel-tty";
+  shows(endless);
+  EXPECT_LE(form.width(), form.screen()->availableGeometry().width());
+  EXPECT_TRUE(readsWhole());
+  EXPECT_TRUE(line.toolTip().endsWith(QString::fromStdString(endless)));
+  EXPECT_TRUE(line.text().endsWith("orvel-tty"));
+
+  // The next poll on a short name is back to the first size, with no stale tooltip.
+  shows("COM1");
+  EXPECT_EQ(form.size(), shortName);
+  EXPECT_TRUE(line.toolTip().isEmpty());
+}
