@@ -10,8 +10,11 @@ class TComPlatform;
 struct TPortListing {
   std::vector<std::string> Names;         // the ports that opened, in list order
   std::vector<std::string> Descriptions;  // what each of them is (empty when the system does not say)
-  // Ports that exist but that the user may not open; the system's reason for the first of them.
+  // Ports that exist but that the user may not open.
   std::vector<std::string> Denied;
+  // The one of them whose refusal is explained, and the system's reason: the first adapter refused, since
+  // an adapter is what the operator plugged in, else the first port refused.
+  std::string Explained;
   uint32_t DeniedError = 0;
 };
 

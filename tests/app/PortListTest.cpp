@@ -136,10 +136,10 @@ TEST(PortList, AStartWherePermissionKeptEveryPortShutSaysSoAndWhatToDo) {
   const TPortListing ports = ProbeComPorts(platform);
   EXPECT_TRUE(ports.Names.empty());
   EXPECT_EQ(ports.Denied, (std::vector<std::string>{"COM1", f.Stable(), f.Roots.Dev + "/ttyUSB1"}));
+  // The advice concerns the adapter the operator plugged in, not the first COM name refused.
   const std::string text = NoPortFoundText(ports, platform);
   const std::string expected = std::string(TextNoPortAccess) + "COM1, " + f.Stable() + ", " + f.Roots.Dev +
-                               "/ttyUSB1.\r\nПорт COM1 (" + f.Roots.Dev +
-                               "/ttyS0): нет прав на доступ к устройству.";
+                               "/ttyUSB1.\r\nПорт " + f.Stable() + ": нет прав на доступ к устройству.";
   EXPECT_EQ(text.rfind(expected, 0), 0u) << text;
   EXPECT_NE(text.find("sudo usermod -aG "), std::string::npos) << text;
   EXPECT_EQ(NoPortFoundText(TPortListing{}, platform), TextNoPortFound);
