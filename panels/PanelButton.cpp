@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QImage>
 #include <QPixmap>
+#include <QStyleOptionButton>
 
 #include "panels/Indicator.h"
 #include "panels/KeepFocus.h"
@@ -30,6 +31,7 @@ void TPanelButton::LoadGlyph(const std::string& fileName) {
   setIcon(QPixmap::fromImage(image));
   setIconSize(image.size());
   glyphFile_ = fileName;
+  setFont(QFont());
 }
 
 std::string TPanelButton::ShowGlyph(const std::string& fileName, const char* caption) {
@@ -41,8 +43,29 @@ std::string TPanelButton::ShowGlyph(const std::string& fileName, const char* cap
     setIcon(QIcon());
     glyphFile_.clear();
     setText(QString::fromUtf8(caption));
+    FitCaption();
     return e.what();
   }
+}
+
+void TPanelButton::resizeEvent(QResizeEvent* event) {
+  QPushButton::resizeEvent(event);
+  if (!text().isEmpty()) FitCaption();
+}
+
+void TPanelButton::FitCaption() {
+  setFont(QFont());  // the inherited font, in case a narrower caption was shown before
+  QStyleOptionButton option;
+  initStyleOption(&option);
+  const int room = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this).width();
+  QFont caption = font();
+  // Down to a size still legible; a caption that needs less would be unreadable anyway.
+  constexpr int SmallestPixels = 7;
+  int pixels = QFontInfo(caption).pixelSize();
+  while (pixels > SmallestPixels && QFontMetrics(caption).horizontalAdvance(text()) > room) {
+    caption.setPixelSize(--pixels);
+  }
+  if (caption != font()) setFont(caption);
 }
 
 namespace {

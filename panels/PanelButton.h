@@ -19,7 +19,13 @@ class TPanelButton : public QPushButton {
   // button still tells what it is; returns the error's text then, else an empty string.
   std::string ShowGlyph(const std::string& fileName, const char* caption);
 
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
+  // A caption reads whole: the button's font, made smaller when the caption would not fit its face.
+  void FitCaption();
+
   std::string glyphFile_;
 };
 

@@ -3,13 +3,16 @@
 #include <QAction>
 #include <QLabel>
 #include <QProgressBar>
+#include <QImage>
 #include <QScreen>
+#include <QStyleOptionButton>
 #include <filesystem>
 #include <optional>
 
 #include "link/Frame.h"
 #include "link/Link.h"
 #include "panels/Form3.h"
+#include "panels/PanelButton.h"
 #include "panels/Poll.h"
 #include "tests/panels/PanelRig.h"
 
@@ -568,4 +571,41 @@ TEST(PollWindow, ItsLineReadsWholeWithALongPortNameAndTheWindowReturnsToItsWidth
   shows("COM1");
   EXPECT_EQ(form.size(), shortName);
   EXPECT_TRUE(line.toolTip().isEmpty());
+}
+
+TEST(PanelButtonCaption, AMissingImagesCaptionReadsWholeOnTheButtonAndAnImageBringsTheFontBack) {
+  EnsureApplication();
+  TScratchDirectory scratch(false);
+  QWidget panel;
+  TPanelButton button(&panel);
+  button.setGeometry(4, 0, 85, 30);
+  const QFont usual = button.font();
+  const auto readsWhole = [&] {
+    QStyleOptionButton option;
+    option.initFrom(&button);
+    option.text = button.text();
+    const QRect face = button.style()->subElementRect(QStyle::SE_PushButtonContents, &option, &button);
+    return button.fontMetrics().horizontalAdvance(button.text()) <= face.width();
+  };
+  button.Tag = 3 * 10 + pbAuxInput;
+  // The longest caption a missing image leaves.
+  EXPECT_FALSE(ShowSwitchButton(button, pbAuxInput, false).empty());
+  EXPECT_EQ(button.text().toStdString(), "Доп.вход: выкл");
+  EXPECT_TRUE(readsWhole()) << QFontInfo(button.font()).pixelSize();
+  EXPECT_GE(QFontInfo(button.font()).pixelSize(), 7);
+
+  // A short caption keeps the usual font.
+  EXPECT_FALSE(ShowSettingsButton(button, 3).empty());
+  EXPECT_EQ(button.text().toStdString(), "Настройки");
+  EXPECT_TRUE(readsWhole());
+  EXPECT_EQ(button.font(), usual);
+
+  // Once the image is there, the picture replaces the caption and the font is the usual one.
+  ASSERT_TRUE(fs::create_directory("Bmp"));
+  QImage image(79, 24, QImage::Format_RGB32);
+  image.fill(Qt::darkGray);
+  ASSERT_TRUE(image.save("Bmp/AuxOff.bmp", "BMP"));
+  EXPECT_EQ(ShowSwitchButton(button, pbAuxInput, false), "");
+  EXPECT_TRUE(button.text().isEmpty());
+  EXPECT_EQ(button.font(), usual);
 }
