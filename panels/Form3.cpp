@@ -18,7 +18,7 @@ TForm3::TForm3() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {
   ProgressBar1->setValue(0);
   ProgressBar1->setTextVisible(false);
   Place(ProgressBar1, 22, 64, 411, 16);
-  move(328, 287);
+  move(DesignPosition);
   FixClientSize(this, DesignWidth, DesignHeight);
 }
 
@@ -41,4 +41,11 @@ void TForm3::FitText() {
   FixClientSize(this, width, DesignHeight);
   // The bar keeps its margins to the window's edges.
   ProgressBar1->resize(width - (DesignWidth - 411), ProgressBar1->height());
+  // A grown window moves left as far as it must to stay on the screen.
+  QPoint place = DesignPosition;
+  if (const QScreen* shown = screen()) {
+    const QRect room = shown->availableGeometry();
+    place.setX(std::max(room.left(), std::min(place.x(), room.right() + 1 - width)));
+  }
+  move(place);
 }

@@ -558,11 +558,14 @@ TEST(PollWindow, ItsLineReadsWholeWithALongPortNameAndTheWindowReturnsToItsWidth
   EXPECT_GT(form.width(), shortName.width());
   EXPECT_EQ(form.height(), TForm3::DesignHeight);
   EXPECT_EQ(form.width() - form.ProgressBar1->geometry().right(), barMargin);
+  const QRect screen = form.screen()->availableGeometry();
+  EXPECT_TRUE(screen.contains(form.geometry())) << "moved left where it would run off the screen";
+  EXPECT_EQ(form.y(), TForm3::DesignPosition.y());
 
   // Longer than the screen: the window stops at the screen's width, and the whole name is in the tooltip.
   const std::string endless = "/tmp/" + std::string(300, 'x') + "/orvel-tty";
   shows(endless);
-  EXPECT_LE(form.width(), form.screen()->availableGeometry().width());
+  EXPECT_TRUE(screen.contains(form.geometry()));
   EXPECT_TRUE(readsWhole());
   EXPECT_TRUE(line.toolTip().endsWith(QString::fromStdString(endless)));
   EXPECT_TRUE(line.text().endsWith("orvel-tty"));
@@ -570,6 +573,7 @@ TEST(PollWindow, ItsLineReadsWholeWithALongPortNameAndTheWindowReturnsToItsWidth
   // The next poll on a short name is back to the first size, with no stale tooltip.
   shows("COM1");
   EXPECT_EQ(form.size(), shortName);
+  EXPECT_EQ(form.pos(), TForm3::DesignPosition);
   EXPECT_TRUE(line.toolTip().isEmpty());
 }
 
