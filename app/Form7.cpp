@@ -1,6 +1,7 @@
 #include "app/Form7.h"
 
 #include <QEvent>
+#include <algorithm>
 
 #include "toolkit/Toolkit.h"
 #include "toolkit/Widgets.h"
@@ -16,6 +17,8 @@ TForm7::TForm7() : QWidget(nullptr, Qt::Window) {
   Place(BitBtn1, 136, 72, 75, 20);
   // A sizable window; the design's outer size, less the frame the window manager adds.
   setGeometry(371, 247, 333, 115);
+  // Wider where the fonts at hand make the label longer than the design width holds, so it reads whole.
+  resize(std::max(width(), 2 * Label1->x() + Label1->width()), height());
 }
 
 bool TForm7::event(QEvent* event) {

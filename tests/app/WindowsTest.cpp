@@ -82,6 +82,11 @@ TEST(ProgramWindows, AllSixAreCreatedHiddenInTheirFixedOrderWithTheirFrames) {
   EXPECT_EQ(f7.windowTitle(), QString());
   EXPECT_FALSE(FixedSize(f7));
   EXPECT_EQ(f7.pos(), QPoint(371, 247));
+  // Its label reads whole, with the same margin on the right as on the left.
+  EXPECT_GE(f7.Label1->width(), f7.Label1->fontMetrics().horizontalAdvance(f7.Label1->text()));
+  EXPECT_LE(f7.Label1->geometry().right() + f7.Label1->x(), f7.width());
+  EXPECT_GE(f7.width(), 333);
+  EXPECT_EQ(f7.height(), 115);
 
   TForm8& f8 = *windows.Form8;
   EXPECT_EQ(f8.windowTitle().toStdString(), "Выбор Com-порта");
