@@ -6,6 +6,7 @@
 #include "link/LinkOperations.h"
 #include "panels/Poll.h"
 #include "serial/ComPort.h"
+#include "serial/platform/net/NetPortName.h"
 
 const char* const TextPortLost =
     "Связь с портом %1 потеряна: устройство отключено.\r\n"
@@ -43,6 +44,9 @@ void TPortReconnect::Tell(const char* text, const std::string& name) {
 void TPortReconnect::DeviceLost() {
   const std::string name = port_.Port();
   if (awaited_ == name) return;  // told already
+  // A serial device server that went away is reported by the failed exchange, and the operator's rescan
+  // connects again once it is back; trying on our own would race that rescan.
+  if (IsNetPortName(name)) return;
   Stop();
   awaited_ = name;
   Tell(TextPortLost, name);

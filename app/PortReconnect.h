@@ -4,8 +4,9 @@
 // a device of the same name comes back, it opens the port and polls the units again by itself, saying so.
 //
 // It learns of the device's return from the platform's watch (inotify on the device's folder on Linux),
-// which costs nothing meanwhile. A name the platform cannot watch (a serial device server's address, a
-// name on Windows) is tried again on a timer whose pause doubles up to half a minute. Either way there is
+// which costs nothing meanwhile. A name the platform cannot watch (a name on Windows) is tried again on a
+// timer whose pause doubles up to half a minute. A serial device server's name is left to the operator's
+// rescan, as its loss is reported by the exchange that failed. Either way there is
 // one early try, for a device that came back before the watch began. Every try runs in the link's turn,
 // like any operation, and the poll after it is the operator's own rescan.
 #include <QMessageBox>

@@ -9,8 +9,10 @@ packages=(
   qt6-base-dev
   qt6-svg-dev qt6-translations-l10n dpkg-dev file desktop-file-utils
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  xvfb xauth x11-utils imagemagick
+  xvfb xauth x11-utils imagemagick xdotool
   fonts-dejavu-core fonts-liberation
+  # The serial device server the network tests run the program against, and the pointer they click with.
+  ser2net xdotool
 )
 
 missing=()

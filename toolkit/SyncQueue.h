@@ -27,6 +27,8 @@ class TSyncQueue {
   // Runs only synchronise requests and sent messages until `done` holds.
   void WaitServing(const std::function<bool()>& done);
   void WakeWaiters();
+  // Any thread: blocks until `done` holds, woken by WakeWaiters, running nothing meanwhile.
+  void WaitWoken(const std::function<bool()>& done);
 
   bool OnUiThread() const { return std::this_thread::get_id() == uiThread_; }
   void AdoptCurrentThreadAsUi() { uiThread_ = std::this_thread::get_id(); }

@@ -10,6 +10,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Desktop.h"
+#include "tests/support/TestApplication.h"
 #include "tests/support/TestEnvironment.h"
 #include "toolkit/DataFiles.h"
 

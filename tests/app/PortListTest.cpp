@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QTest>
 #include <filesystem>
@@ -13,7 +14,8 @@
 #include "serial/platform/posix/PosixComPlatform.h"
 #include "serial/platform/posix/PosixLastError.h"
 #include "tests/serial/PtyPair.h"
-#include "tests/support/VirtualRig.h"
+#include "tests/support/ProgramRig.h"
+#include "tests/support/TestEnvironment.h"
 
 namespace {
 

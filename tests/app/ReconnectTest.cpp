@@ -11,7 +11,8 @@
 #include "link/Frame.h"
 #include "panels/Poll.h"
 #include "panels/UnitPanels.h"
-#include "tests/support/VirtualRig.h"
+#include "tests/support/ProgramRig.h"
+#include "tests/support/TestEnvironment.h"
 
 namespace {
 
@@ -131,6 +132,28 @@ TEST_F(Reconnect, TheOperatorMovingToAnotherPortEndsTheWait) {
   EXPECT_EQ(port.Port(), "COM2");
   EXPECT_TRUE(rig.Requests().empty()) << "nothing polled the old port";
   EXPECT_TRUE(other.Requests().empty());
+}
+
+TEST_F(Reconnect, ALostSerialDeviceServerIsLeftToTheOperatorsRescan) {
+  const std::string server = "tcp://192.0.2.1:4001";
+  rig.Platform.AddPort(server);
+  auto& port = rig.Form1().ComPort1;
+  port.Close();
+  port.SetPort(server);
+  port.Open();
+  rig.Tk.RunFor(Second);
+  rig.Platform.Unplug(server);
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (port.Connected() && std::chrono::steady_clock::now() < limit) {
+    rig.Tk.RunFor(1000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_FALSE(port.Connected()) << "the loss was never noticed";
+  rig.Platform.Replug(server);
+  rig.Tk.RunFor(60 * Second);
+  EXPECT_EQ(reconnect.Awaited(), "");
+  EXPECT_EQ(Notice(), "");
+  EXPECT_FALSE(port.Connected()) << "nothing but the operator opens it again";
 }
 
 }  // namespace

@@ -3,45 +3,20 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
 #include "link/Frame.h"
 #include "link/FrameCrc.h"
+#include "link/RegisterMap.h"
 #include "tests/support/TestEnvironment.h"
 #include "unitsim/SimTrace.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-namespace {
-// The value of `"key":` in one line of the trace: a string's contents, or a number or literal as written.
-std::string JsonField(const std::string& line, const std::string& key) {
-  const std::string marker = "\"" + key + "\":";
-  const auto at = line.find(marker);
-  if (at == std::string::npos) return {};
-  auto p = at + marker.size();
-  if (line[p] == '"') return line.substr(p + 1, line.find('"', p + 1) - p - 1);
-  return line.substr(p, line.find_first_of(",}", p) - p);
-}
-}  // namespace
-
-std::vector<TTracedFrame> ReadTrace(const std::string& path) {
-  std::vector<TTracedFrame> frames;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty()) continue;
-    TTracedFrame f;
-    f.FromHost = JsonField(line, "from") == "host";
-    f.Kind = JsonField(line, "kind");
-    f.Bytes = ParseHexBytes(JsonField(line, "bytes"));
-    f.Line = line;
-    frames.push_back(std::move(f));
-  }
-  return frames;
-}
-
-// A reply carries its status at byte 7; a request has 0 there.
+// A reply carries its status at byte 7.
 ::testing::AssertionResult WellFormed(const TTracedFrame& f) {
   const auto& b = f.Bytes;
   if (f.Kind != "frame") return ::testing::AssertionFailure() << "not a whole frame: " << f.Line;
@@ -56,9 +31,16 @@ std::vector<TTracedFrame> ReadTrace(const std::string& path) {
   return ::testing::AssertionSuccess();
 }
 
-std::vector<std::string> HostFrames(const std::vector<TTracedFrame>& trace) {
+int LateReplies(const std::vector<TTracedFrame>& trace) {
+  int late = 0;
+  for (size_t i = 1; i < trace.size(); ++i)
+    if (!trace[i].FromHost && trace[i - 1].FromHost && trace[i].EndUs - trace[i - 1].StartUs > 60'000) ++late;
+  return late;
+}
+
+std::vector<std::string> HostRequests(const std::string& tracePath) {
   std::vector<std::string> sent;
-  for (auto& f : trace)
+  for (auto& f : ReadTrace(tracePath))
     if (f.FromHost) sent.push_back(HexBytes(f.Bytes));
   return sent;
 }
@@ -68,21 +50,29 @@ ino_t Inode(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
-TChildProcess::TOptions SimulatorNamed(const std::string& dir, const std::string& name,
-                                       std::vector<std::string> args) {
-  args.insert(args.end(), {"--link", dir + "/tty" + name, "--trace", dir + "/trace" + name + ".jsonl", "--state",
-                           dir + "/units" + name + ".txt"});
-  return {BinDir() + "/orvel-unitsim", args, dir, {}, dir + "/unitsim" + name + ".out"};
+std::vector<std::string> StatusFiles(const std::string& dir) {
+  std::vector<std::string> names;
+  for (auto& entry : fs::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("Status", 0) == 0 || name.find(".tmp") != std::string::npos) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 TChildProcess::TOptions Simulator(const std::string& dir, std::vector<std::string> extra) {
-  std::vector<std::string> args{"--units", "3,7", "--registers", SourceDir() + "/unitsim/demo-registers.txt"};
+  std::vector<std::string> args{"--units", "3,7", "--registers", SourceDir() + "/unitsim/demo-registers.txt",
+                                "--link", dir + "/tty", "--trace", dir + "/trace.jsonl", "--state",
+                                dir + "/units.txt"};
   args.insert(args.end(), extra.begin(), extra.end());
-  return SimulatorNamed(dir, "", args);
+  return {BinDir() + "/orvel-unitsim", args, dir, {}, dir + "/unitsim.out"};
 }
 
-TChildProcess::TOptions Program(const std::string& dir) {
-  return {BinDir() + "/orvel-control", {}, dir, {"QT_QPA_PLATFORM=offscreen"}, dir + "/program.out"};
+TChildProcess::TOptions Program(const std::string& dir, std::vector<std::string> environment) {
+  bool platformGiven = false;
+  for (auto& e : environment) platformGiven = platformGiven || e.rfind("QT_QPA_PLATFORM=", 0) == 0;
+  if (!platformGiven) environment.push_back("QT_QPA_PLATFORM=offscreen");
+  return {BinDir() + "/orvel-control", {}, dir, environment, dir + "/program.out"};
 }
 
 ::testing::AssertionResult SimulatorUp(TChildProcess& sim, const std::string& link) {
@@ -93,8 +83,22 @@ TChildProcess::TOptions Program(const std::string& dir) {
 
 void Terminate(TChildProcess& process) {
   process.Signal(SIGTERM);
-  ASSERT_TRUE(process.WaitForExit(std::chrono::seconds(10))) << process.Describe() << " after SIGTERM";
+  ASSERT_TRUE(process.WaitForExit(10s)) << process.Describe() << " after SIGTERM";
   EXPECT_TRUE((process.Signalled() && process.TermSignal() == SIGTERM) ||
               (process.Exited() && process.ExitCode() == 0))
       << process.Describe() << "\n" << process.Output();
+}
+
+std::vector<std::string> PollRequestsForUnits3And7() {
+  std::vector<std::string> expected;
+  for (int a = 1; a <= 16; ++a) {
+    expected.push_back(HexBytes(BuildFrame(uint8_t(a), cmdIdentify, {})));
+    if (a != 3 && a != 7) continue;
+    for (int n = 1; n <= IndicatorCount; ++n) {
+      if (IndicatorRow(n) > irLogo2) continue;
+      expected.push_back(HexBytes(BuildFrame(uint8_t(a), cmdSelect, {IndicatorRegisters[n], 0, 0, 0})));
+      expected.push_back(HexBytes(BuildFrame(uint8_t(a), cmdRead, {1})));
+    }
+  }
+  return expected;
 }

@@ -8,11 +8,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "link/Frame.h"
-#include "link/FrameCrc.h"
-#include "link/RegisterMap.h"
 #include "tests/e2e/EndToEndSupport.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/TraceFile.h"
 #include "unitsim/SimTrace.h"
 
 using namespace std::chrono_literals;
@@ -20,16 +18,6 @@ using namespace std::chrono_literals;
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<std::string> StatusFiles(const std::string& dir) {
-  std::vector<std::string> names;
-  for (auto& entry : fs::directory_iterator(dir)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("Status", 0) == 0 || name.find(".tmp") != std::string::npos) names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 TEST(EndToEnd, ProgramPollsTwoSimulatedUnitsOverAPseudoTerminal) {
   TScratchDirectory scratch;
@@ -41,12 +29,21 @@ TEST(EndToEnd, ProgramPollsTwoSimulatedUnitsOverAPseudoTerminal) {
   const ino_t written = Inode(dir + "/COM.ini");
 
   TChildProcess program(Program(dir));
-  // The poll that found units replaces COM.ini as its last step.
+  // The poll that found units replaces COM.ini as its last step, unless a simulator starved by a busy
+  // machine answered late: then the program says which registers it could not read, and its box waits for
+  // an operator. Either way the poll has sent all it will once its 64 requests are on the line.
+  constexpr size_t PollRequests = 16 + 2 * 24;
   const bool polled = WaitUntil(
-      [&] { return Inode(dir + "/COM.ini") != written || !program.Running() || !sim.Running(); }, 120s);
+      [&] {
+        return Inode(dir + "/COM.ini") != written || !program.Running() || !sim.Running() ||
+               HostRequests(dir + "/trace.jsonl").size() >= PollRequests;
+      },
+      120s);
   ASSERT_TRUE(program.Running()) << program.Describe() << "\n" << program.Output();
   ASSERT_TRUE(sim.Running()) << sim.Describe() << "\n" << sim.Output();
   ASSERT_TRUE(polled) << "the poll did not finish; trace so far:\n" << ReadFileBytes(dir + "/trace.jsonl");
+  if (!WaitUntil([&] { return Inode(dir + "/COM.ini") != written; }, 10s))
+    EXPECT_GT(LateReplies(ReadTrace(dir + "/trace.jsonl")), 0) << "COM.ini not rewritten, and no reply was late";
   Terminate(program);
   Terminate(sim);
 
@@ -58,18 +55,11 @@ TEST(EndToEnd, ProgramPollsTwoSimulatedUnitsOverAPseudoTerminal) {
 
   // Probes of 1 to 16 in order; after the probes of 3 and 7 the select and read of every colour-bar and
   // logo indicator of that unit, in table order; nothing after the probes of the silent addresses.
-  std::vector<std::string> expected;
-  for (int a = 1; a <= 16; ++a) {
-    expected.push_back(HexBytes(BuildFrame(uint8_t(a), cmdIdentify, {})));
-    if (a != 3 && a != 7) continue;
-    for (int n = 1; n <= IndicatorCount; ++n) {
-      if (IndicatorRow(n) > irLogo2) continue;
-      expected.push_back(HexBytes(BuildFrame(uint8_t(a), cmdSelect, {IndicatorRegisters[n], 0, 0, 0})));
-      expected.push_back(HexBytes(BuildFrame(uint8_t(a), cmdRead, {1})));
-    }
-  }
+  const std::vector<std::string> expected = PollRequestsForUnits3And7();
   ASSERT_EQ(expected.size(), 16u + 2 * 24u);
-  EXPECT_EQ(HostFrames(requests), expected);
+  std::vector<std::string> sent;
+  for (auto& f : requests) sent.push_back(HexBytes(f.Bytes));
+  EXPECT_EQ(sent, expected);
 
   // Every request to 3 or 7 had its reply; the silent addresses none.
   EXPECT_EQ(replies.size(), 2u + 2 * 24u);

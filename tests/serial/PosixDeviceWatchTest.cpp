@@ -97,6 +97,9 @@ TEST(PosixDeviceWatch, ThePlatformWatchesDeviceNamesAndNothingElse) {
   WriteFileBytes(scratch.Path() + "/ttyS2", "");
   EXPECT_GT(calls.WaitBeyond(0), 0);
   com.reset();  // ends its thread
+  // So does the program's own platform, which also serves device servers.
+  EXPECT_NE(SystemComPlatform().WatchDevice("\\\\.\\" + scratch.Path() + "/ttyUSB0", [] {}), nullptr);
+  EXPECT_EQ(SystemComPlatform().WatchDevice("\\\\.\\tcp://server:4001", [] {}), nullptr);
 }
 
 }  // namespace

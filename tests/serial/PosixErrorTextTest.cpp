@@ -27,9 +27,9 @@ TEST(PosixErrorText, TheNumberIsNamedAsTheSystemNamesIt) {
   EXPECT_EQ(PosixErrorText("COM3", "/dev/ttyS2", ENOENT).Suffix, " (errno: 2, ENOENT)");
   EXPECT_EQ(PosixErrorText("COM3", "/dev/ttyS2", EIO).Suffix, " (errno: 5, EIO)");
   EXPECT_EQ(PosixErrorText("COM3", "/dev/ttyS2", 4000).Suffix, " (errno: 4000)");  // one without a name
-  // The port's error keeps its code and text, with the number named that way and the explanation after.
-  TPosixComPlatform platform;
-  TComPort port(&platform);
+  // The port's error keeps its code and text, with the number named that way and the explanation after;
+  // on the system's platform as the program has it, which also serves device servers.
+  TComPort port(&SystemComPlatform());
   port.SetEvents({});
   port.SetPort("/nonexistent/tty");
   const EComPort e = Raised([&] { port.Open(); });
@@ -53,6 +53,11 @@ TEST(PosixErrorText, EachCommonReasonIsSaidInPlainWordsWithThePortAndItsDevice) 
   EXPECT_EQ(PosixErrorText("LPT1", "", ENOENT).Explanation,
             "Порт LPT1: такого порта нет. Имя порта — COM1…COM256 или путь к устройству,\r\n"
             "например /dev/ttyUSB0.");
+  // A serial device server's failure is the network's.
+  EXPECT_EQ(SystemComPlatform().DescribeError("tcp://192.0.2.7:4001", ECONNREFUSED).Explanation,
+            "Сервер порта tcp://192.0.2.7:4001 отказал в соединении.\r\n"
+            "Проверьте адрес, номер порта TCP и что служба сервера запущена.");
+  EXPECT_EQ(SystemComPlatform().DescribeError("rfc2217://[::1]:4001", ETIMEDOUT).Suffix, " (errno: 110, ETIMEDOUT)");
   // A reason without words of its own still names the port and says what the system said.
   EXPECT_TRUE(Contains(PosixErrorText("COM1", "/dev/ttyS0", ENOMEM).Explanation, "Порт COM1 (/dev/ttyS0): "));
 }

@@ -2,23 +2,21 @@
 
 #include "link/Link.h"
 #include "link/LinkOperations.h"
-#include "panels/UnitPanels.h"
 
 namespace {
-void ResetProgramState() {
+void ResetLinkLayer() {
   ResetLinkState();
   ResetLinkOperations();
-  ResetUnitPanels();
 }
 }  // namespace
 
 TVirtualRig::TVirtualRig(const std::string& portName) : Bus(Platform.AddPort(portName)) {
   SetToolkit(&Tk);
-  ResetProgramState();
+  ResetLinkLayer();
 }
 
 TVirtualRig::~TVirtualRig() {
-  ResetProgramState();
+  ResetLinkLayer();
   SetToolkit(nullptr);
 }
 
@@ -56,16 +54,4 @@ TLinkRig::~TLinkRig() {
   } catch (const EComPort&) {
   }
   UnbindLink();
-}
-
-TProgramRig::TProgramRig(const std::string& portName) : TVirtualRig(portName) {
-  EnsureApplication();
-  Windows = std::make_unique<TApplicationWindows>(&Platform);
-}
-
-TProgramRig::~TProgramRig() { Windows.reset(); }
-
-void TProgramRig::Start() {
-  Form1().show();  // the start-up runs from the loop once the window is up
-  Tk.RunUntilIdle();
 }

@@ -1,14 +1,12 @@
 #pragma once
-// Test rigs on the virtual clock: the simulated units on a simulated serial device, and either the link
-// alone on a port and three timers (TLinkRig) or the program's real windows (TProgramRig). Every case
-// starts from the state the program has when it starts.
+// Test rigs on the virtual clock: the simulated units on a simulated serial device, and the link alone on
+// a port and three timers (TLinkRig); ProgramRig.h adds the program's real windows. Every case starts
+// from the state the program has when it starts.
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "app/Application.h"
 #include "serial/ComPort.h"
-#include "tests/support/TestEnvironment.h"
 #include "toolkit/VirtualToolkit.h"
 #include "unitsim/SimComPlatform.h"
 
@@ -41,16 +39,4 @@ class TLinkRig : public TVirtualRig {
   int StepButtonsEnabled = 0;
   int AddressAccepted = 0;
   int NewAddress = 5;
-};
-
-class TProgramRig : public TVirtualRig {
- public:
-  explicit TProgramRig(const std::string& portName = "COM1");
-  ~TProgramRig() override;
-  TScratchDirectory Scratch;
-  std::unique_ptr<TApplicationWindows> Windows;
-  TForm1& Form1() { return *Windows->Form1; }
-
-  // Shows the main window and runs its start-up (port list, COM.ini, open, poll) to the end.
-  void Start();
 };

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <thread>
 
+#include "serial/platform/net/NetPortName.h"
 #include "serial/platform/posix/PosixComDevice.h"
 #include "serial/platform/posix/PosixDeviceWatch.h"
 #include "serial/platform/posix/PosixErrorText.h"
@@ -74,6 +75,8 @@ std::string TPosixComPlatform::ErrorText(uint32_t error) {
 std::vector<std::string> TPosixComPlatform::AdapterPortNames() { return ::AdapterPortNames(roots_); }
 
 TSystemErrorText TPosixComPlatform::DescribeError(const std::string& portName, uint32_t error) {
+  // A serial device server's error number is this system's too; only its meaning differs.
+  if (IsNetPortName(portName)) return PosixNetErrorText(portName, int(error));
   std::string device;
   if (!DevicePathForPortName(portName, device, roots_.Dev)) device.clear();
   return PosixErrorText(portName, device, int(error));
@@ -93,9 +96,4 @@ std::unique_ptr<TDeviceWatch> TPosixComPlatform::WatchDevice(const std::string& 
   auto watch = std::make_unique<TPosixDeviceWatch>(device, std::move(changed));
   if (!watch->Valid()) return nullptr;
   return watch;
-}
-
-TComPlatform& SystemComPlatform() {
-  static TPosixComPlatform platform;
-  return platform;
 }

@@ -45,6 +45,14 @@ bool CurrentMember(gid_t group) {
 
 std::string Quoted(const std::string& text) { return "«" + text + "»"; }
 
+// "(errno: 13, EACCES)": the number as the system has it, after the code's own text.
+std::string ErrnoSuffix(int error) {
+  const char* symbol = strerrorname_np(error);
+  return " (errno: " + std::to_string(error) + (symbol ? std::string(", ") + symbol : "") + ")";
+}
+
+std::string SystemWords(int error) { return "системная ошибка «" + std::system_category().message(error) + "»"; }
+
 }  // namespace
 
 std::string PermissionAdvice(const std::string& devicePath) {
@@ -71,8 +79,7 @@ std::string PermissionAdvice(const std::string& devicePath) {
 
 TSystemErrorText PosixErrorText(const std::string& portName, const std::string& devicePath, int error) {
   TSystemErrorText text;
-  const char* symbol = strerrorname_np(error);
-  text.Suffix = " (errno: " + std::to_string(error) + (symbol ? std::string(", ") + symbol : "") + ")";
+  text.Suffix = ErrnoSuffix(error);
 
   if (devicePath.empty()) {
     text.Explanation = "Порт " + portName + ": такого порта нет. Имя порта — COM1…COM256 или путь к "
@@ -114,7 +121,43 @@ TSystemErrorText PosixErrorText(const std::string& portName, const std::string& 
       text.Explanation = port + ": путь к устройству задан неверно.";
       break;
     default:
-      text.Explanation = port + ": системная ошибка «" + std::system_category().message(error) + "».";
+      text.Explanation = port + ": " + SystemWords(error) + ".";
+      break;
+  }
+  return text;
+}
+
+TSystemErrorText PosixNetErrorText(const std::string& portName, int error) {
+  TSystemErrorText text;
+  text.Suffix = ErrnoSuffix(error);
+  const std::string server = "Сервер порта " + portName;
+  switch (error) {
+    case ECONNREFUSED:
+      text.Explanation =
+          server + " отказал в соединении.\r\nПроверьте адрес, номер порта TCP и что служба сервера запущена.";
+      break;
+    case ETIMEDOUT:
+      text.Explanation = server + " не ответил вовремя.\r\nПроверьте адрес, сеть и питание сервера.";
+      break;
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case ENETDOWN:
+      text.Explanation = server + " недоступен по сети. Проверьте адрес и подключение к сети.";
+      break;
+    case ENXIO:
+      text.Explanation = server + ": такого адреса в сети нет. Проверьте имя сервера.";
+      break;
+    case ECONNRESET:
+    case EPIPE:
+    case EIO:
+      text.Explanation = server + " разорвал соединение.";
+      break;
+    case EINVAL:
+      text.Explanation = "Порт " + portName + ": имя задано неверно. Имя сервера порта —\r\n"
+                         "tcp://АДРЕС:ПОРТ или rfc2217://АДРЕС:ПОРТ.";
+      break;
+    default:
+      text.Explanation = "Порт " + portName + ": " + SystemWords(error) + ".";
       break;
   }
   return text;
