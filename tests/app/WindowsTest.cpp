@@ -4,7 +4,10 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QLabel>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QStyleOptionButton>
 #include <algorithm>
 #include <vector>
 
@@ -207,3 +210,48 @@ TEST(MainWindow, PortAndTimersStartAsStoredAndReachTheDeviceSoWhenOpened) {
 }
 
 }  // namespace
+
+// Every label and button text of every window reads whole with the fonts this system has: inside its
+// control, and the control inside its window.
+TEST(ProgramWindows, EveryTextReadsWholeWithTheFontsAtHand) {
+  TVirtualRig rig;
+  EnsureApplication();
+  TScratchDirectory scratch;
+  TApplicationWindows windows(&rig.Platform);
+  const std::vector<QWidget*> six{windows.Form1.get(), windows.Form3.get(), windows.Form2.get(),
+                                  windows.Form7.get(), windows.Form8.get(), windows.Form9.get()};
+  int checked = 0;
+  for (QWidget* window : six) {
+    for (QWidget* control : window->findChildren<QWidget*>()) {
+      QString text;
+      int room = 0;
+      if (auto* label = qobject_cast<QLabel*>(control)) {
+        if (label->wordWrap() || !label->pixmap().isNull()) continue;
+        text = label->text();
+        room = label->contentsRect().width();
+      } else if (auto* button = qobject_cast<QPushButton*>(control)) {
+        text = button->text().remove('&');
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = text;
+        option.icon = button->icon();
+        option.iconSize = button->iconSize();
+        room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width() -
+               (button->icon().isNull() ? 0 : button->iconSize().width() + 4);
+      }
+      if (text.isEmpty() || !control->isVisibleTo(window)) continue;
+      SCOPED_TRACE(window->windowTitle().toStdString() + " / " + text.toStdString());
+      ++checked;
+      int widest = 0;
+      for (const QString& line : text.split('\n'))
+        widest = std::max(widest, control->fontMetrics().horizontalAdvance(line));
+      EXPECT_GE(room, widest);
+      const QRect inWindow(control->mapTo(window, QPoint(0, 0)), control->size());
+      EXPECT_TRUE(window->rect().contains(inWindow))
+          << inWindow.x() << "," << inWindow.y() << " " << inWindow.width() << "x" << inWindow.height()
+          << " in " << window->width() << "x" << window->height();
+    }
+  }
+  std::printf("%d texts checked\n", checked);
+  EXPECT_GE(checked, 7 + 3 + 2 + 2);  // the row captions, three dialogs' labels and buttons at least
+}
