@@ -8,7 +8,7 @@
 
 #include "app/Form1.h"
 #include "link/Frame.h"
-#include "tests/e2e/EndToEndSupport.h"
+#include "tests/e2e/OperatorSession.h"
 #include "tests/support/Ser2net.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/XSession.h"
@@ -18,161 +18,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Unit 3's panel is the first: its K1 colour-bar indicator's centre, in the main window's client area.
-constexpr int FirstIndicatorX = 80 + 2 + 11;
-constexpr int FirstIndicatorY = 15 + 60 + 11;
-
-std::vector<std::string> Hex(const std::vector<TTracedFrame>& frames) {
-  std::vector<std::string> out;
-  for (auto& f : frames) out.push_back((f.FromHost ? "host " : "units ") + HexBytes(f.Bytes));
-  return out;
-}
-
-bool EndsWithWriteReply(const std::string& trace, uint8_t address) {
-  const auto frames = ReadTrace(trace);
-  if (frames.empty()) return false;
-  const auto& last = frames.back();
-  return !last.FromHost && last.Bytes.size() > 6 && last.Bytes[3] == address && last.Bytes[6] == cmdWrite;
-}
-
-// One operator session: the simulator with units 3 and 7, ser2net in front of it unless `scheme` is
-// "local", and the program on an X screen; it polls, then the operator clicks unit 3's K1 colour-bar
-// indicator. Everything is ended in order before the trace is read.
-class TSession {
- public:
-  explicit TSession(const std::string& scheme) : scheme_(scheme) {}
-  ~TSession() { End(); }
-
-  TScratchDirectory Scratch;
-  const std::string Dir = Scratch.Path();
-  std::unique_ptr<TChildProcess> Sim, Program;
-  std::unique_ptr<TSer2net> Server;
-  std::unique_ptr<TXSession> Screen;
-  TXSession::TWindow MainWindow = 0;
-  int MenuHeight = 0;
-
-  std::string TracePath() const { return Dir + "/trace.jsonl"; }
-
-  // Up to the end of the first poll. `clean` is false, without a failure, when a message box came up
-  // instead: on a machine too busy for the link's fixed waits a reply comes too late, and the program
-  // says so. Fatal failures say what did not come up at all.
-  void Start(bool& clean) {
-    clean = false;
-    Sim = std::make_unique<TChildProcess>(Simulator(Dir));
-    ASSERT_TRUE(SimulatorUp(*Sim, Dir + "/tty"));
-    std::string name = Dir + "/tty";
-    if (scheme_ != "local") {
-      Server = std::make_unique<TSer2net>(Dir, Dir + "/tty");
-      ASSERT_TRUE(Server->Up()) << Server->Output();
-      name = scheme_ == "rfc2217" ? Server->Rfc2217Name() : Server->TcpName();
-    }
-    Screen = std::make_unique<TXSession>(Dir);
-    WriteFileBytes(Dir + "/COM.ini", name + "\r\n");
-    const ino_t written = Inode(Dir + "/COM.ini");
-    Program = std::make_unique<TChildProcess>(Screen->On(::Program(Dir)));
-    // The poll that found units replaces COM.ini as its last step; a box during the poll means something
-    // went wrong on the way.
-    const bool polled = WaitUntil(
-        [&] {
-          return Inode(Dir + "/COM.ini") != written || !Program->Running() || !Sim->Running() ||
-                 !MessageBoxes().empty();
-        },
-        120s);
-    ASSERT_TRUE(Program->Running()) << Program->Describe() << "\n" << Program->Output();
-    if (!MessageBoxes().empty()) return;
-    ASSERT_TRUE(polled) << "the poll did not finish; trace so far:\n" << ReadFileBytes(TracePath());
-    const auto windows = ProgramWindows();
-    ASSERT_EQ(windows.size(), 1u);
-    MainWindow = windows[0];
-    MenuHeight = Screen->Geometry(MainWindow).Height - TForm1::DesignHeight;
-    clean = true;
-  }
-
-  // The switch, up to its write's reply; `clean` as for Start.
-  void ClickFirstIndicator(bool& clean) {
-    Screen->Click(MainWindow, FirstIndicatorX, MenuHeight + FirstIndicatorY);
-    const bool switched =
-        WaitUntil([&] { return EndsWithWriteReply(TracePath(), 3) || !MessageBoxes().empty(); }, 30s);
-    clean = MessageBoxes().empty();
-    if (!clean) return;
-    ASSERT_TRUE(switched) << "the switch did not finish; trace:\n" << ReadFileBytes(TracePath());
-  }
-
-  // "Общие настройки" → item `index` (1 to 3) of the main menu, by pointer and keyboard. A window too
-  // narrow for the menu's title keeps it behind the menu bar's extension button.
-  void ChooseMenuItem(int index) {
-    const auto g = Screen->Geometry(MainWindow);
-    std::string keys;
-    if (g.Width >= 150) {
-      Screen->Click(MainWindow, 40, MenuHeight / 2);
-    } else {
-      Screen->Click(MainWindow, g.Width - 7, MenuHeight / 2);
-      keys = "Down Right ";  // the submenu opens on its first item
-      --index;
-    }
-    for (int i = 0; i < index; ++i) keys += "Down ";
-    keys += "Return";
-    Screen->Keys(keys);
-  }
-
-  // The program's windows on the screen, whatever their titles, oldest first.
-  std::vector<TXSession::TWindow> ProgramWindows() { return Screen->ProgramWindows(Program->Pid()); }
-
-  std::vector<TXSession::TWindow> MessageBoxes() {
-    std::vector<TXSession::TWindow> boxes;
-    for (auto& w : ProgramWindows())
-      if (Screen->IsDialog(w)) boxes.push_back(w);
-    return boxes;
-  }
-
-  // Presses OK on every box until the program is back to its main window alone (the poll window is
-  // up while a poll runs) and stays so for a while; how many boxes there were.
-  int DismissUntilIdle() {
-    int dismissed = 0;
-    const auto limit = std::chrono::steady_clock::now() + 120s;
-    while (std::chrono::steady_clock::now() < limit) {
-      std::vector<TXSession::TWindow> boxes;
-      if (!WaitUntil([&] { return !(boxes = MessageBoxes()).empty() || ProgramWindows().size() > 1; }, 2s))
-        return dismissed;
-      if (boxes.empty()) {
-        WaitUntil([] { return false; }, 200ms);
-        continue;
-      }
-      Screen->Focus(boxes.front());
-      Screen->Keys("Return");
-      ++dismissed;
-    }
-    ADD_FAILURE() << "the program did not come to rest";
-    return dismissed;
-  }
-
-  void End() {
-    if (Program && Program->Running()) Terminate(*Program);
-    if (Server) Server->Stop();
-    if (Sim && Sim->Running()) Terminate(*Sim);
-    Program.reset();
-    Server.reset();
-    Sim.reset();
-    Screen.reset();
-  }
-
- private:
-  std::string scheme_;
-};
-
-// A session whose reply came too late (see TSession::Start) is run again, fresh, this often at most; each
-// retry is reported.
-constexpr int Attempts = 3;
-
-void ReportLateReply(const std::string& scheme, int attempt) {
-  std::printf("%s session, attempt %d: a reply came too late on this busy machine; starting afresh\n",
-              scheme.c_str(), attempt);
-}
-
 // The frames of a poll and a switch, over `scheme`.
 void RunPollAndSwitch(const std::string& scheme, std::vector<TTracedFrame>& frames) {
   for (int attempt = 1; attempt <= Attempts; ++attempt) {
-    TSession session(scheme);
+    TOperatorSession session(scheme);
     bool clean = false;
     ASSERT_NO_FATAL_FAILURE(session.Start(clean));
     if (clean) {
@@ -222,18 +71,18 @@ INSTANTIATE_TEST_SUITE_P(Servers, NetEndToEnd, ::testing::Values("rfc2217", "tcp
 TEST(NetEndToEndLoss, AServerStoppedMidPollIsShownWithoutSpinningAndARescanBringsThePanelsBack) {
   if (!TSer2net::Installed() || !TXSession::Installed())
     GTEST_SKIP() << "ser2net, Xvfb or xdotool is missing: scripts/setup.sh installs them";
-  std::unique_ptr<TSession> started;
+  std::unique_ptr<TOperatorSession> started;
   for (int attempt = 1; attempt <= Attempts && !started; ++attempt) {
-    auto fresh = std::make_unique<TSession>("rfc2217");
-    bool clean = false;
-    ASSERT_NO_FATAL_FAILURE(fresh->Start(clean));
-    if (clean)
+    auto fresh = std::make_unique<TOperatorSession>("rfc2217");
+    bool found = false;
+    ASSERT_NO_FATAL_FAILURE(fresh->StartWithUnits(found));
+    if (found)
       started = std::move(fresh);
     else
-      ReportLateReply("rfc2217", attempt);
+      std::printf("%s session, attempt %d: the first poll found no unit on this busy machine\n", "rfc2217", attempt);
   }
-  ASSERT_TRUE(started) << "in every session a reply came too late";
-  TSession& session = *started;
+  ASSERT_TRUE(started) << "no session's first poll found the units";
+  TOperatorSession& session = *started;
   const size_t firstPoll = ReadTrace(session.TracePath()).size();
 
   // A rescan, and the server ends while unit 3's registers are being read.
