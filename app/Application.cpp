@@ -39,9 +39,11 @@ TApplicationWindows::TApplicationWindows(TComPlatform* platform) {
     Form9->BitBtn1->setEnabled(!active);
   };
   BindPanels(*Form3, std::move(host));
+  Reconnect = std::make_unique<TPortReconnect>(Form1->ComPort1, Form1.get());
 }
 
 TApplicationWindows::~TApplicationWindows() {
+  Reconnect.reset();
   UnbindPanels();
   DestroyPanels();
   UnbindLink();

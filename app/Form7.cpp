@@ -21,15 +21,6 @@ TForm7::TForm7() : QWidget(nullptr, Qt::Window) {
   setFont(DefaultDesignFont());
   Label1 = new QLabel(QString::fromUtf8("Задайте адрес устройства, незадействованный в системе"), this);
   Place(Label1, 16, 8);
-  // Where the design face is missing, its stand-in can be wider: the line is narrowed to the window's
-  // width rather than cut off at its edge.
-  const int room = ClientWidth - 2 * 16;
-  if (Label1->width() > room) {
-    QFont narrower = Label1->font();
-    narrower.setStretch(std::max(50, 100 * room / Label1->width()));
-    Label1->setFont(narrower);
-    Place(Label1, 16, 8);
-  }
   Edit1 = new QLineEdit(this);
   Place(Edit1, 104, 32, 129, 21);
   BitBtn1 = new QPushButton(QString::fromUtf8("Записать"), this);
@@ -37,6 +28,8 @@ TForm7::TForm7() : QWidget(nullptr, Qt::Window) {
   connect(BitBtn1, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn1Click(); }); });
   // A sizable window; the design's outer size, less the frame the window manager adds.
   setGeometry(371, 247, ClientWidth, 115);
+  // Wider where the fonts at hand make the label longer than the design width holds, so it reads whole.
+  resize(std::max(width(), 2 * Label1->x() + Label1->width()), height());
 }
 
 bool TForm7::event(QEvent* event) {

@@ -1,5 +1,6 @@
 #include "app/Form8.h"
 
+#include "app/PortBox.h"
 #include "app/PortFile.h"
 #include "link/LinkOperations.h"
 #include "panels/Poll.h"
@@ -23,6 +24,7 @@ TForm8::TForm8()
   connect(BitBtn1, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn1Click(); }); });
   move(537, 308);
   FixClientSize(this, 191, 95);
+  KeepPortTextWhole(*this, *ComboBox1);
 }
 
 // The name is the one on screen when the button was pressed; the port changes only in the link's turn,

@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev
+  qt6-svg-dev qt6-translations-l10n dpkg-dev file desktop-file-utils
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth x11-utils imagemagick xdotool
   fonts-dejavu-core fonts-liberation

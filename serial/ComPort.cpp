@@ -179,7 +179,11 @@ void TCustomComPort::AcquireDevice() {
   device_ = std::shared_ptr<TComDevice>(
       platform_->CreateFile("\\\\.\\" + port_, ComApi::GENERIC_READ | ComApi::GENERIC_WRITE, 0,
                             ComApi::OPEN_EXISTING, ComApi::FILE_FLAG_OVERLAPPED));
-  if (!device_) throw EComPort(CError_OpenFailed, platform_->GetLastError());
+  if (!device_) throw SystemError(CError_OpenFailed, platform_->GetLastError());
+}
+
+EComPort TCustomComPort::SystemError(int errorCode, uint32_t osError) const {
+  return EComPort(errorCode, osError, platform_->DescribeError(port_, osError));
 }
 
 void TCustomComPort::ReleaseDevice() {
@@ -229,7 +233,7 @@ void TCustomComPort::ApplyLineSettings() {
   dcb.ErrorChar = errorChar ? parity.ReplaceChar() : 0;
   dcb.EofChar = 0;
   dcb.EvtChar = eventChar_;
-  if (!device_->SetCommState(dcb)) throw EComPort(CError_SetStateFailed, platform_->GetLastError());
+  if (!device_->SetCommState(dcb)) throw SystemError(CError_SetStateFailed, platform_->GetLastError());
 }
 
 void TCustomComPort::ApplyTimeoutSettings() {
@@ -241,13 +245,13 @@ void TCustomComPort::ApplyTimeoutSettings() {
   record.ReadTotalTimeoutConstant = uint32_t(t.ReadTotalConstant());
   record.WriteTotalTimeoutMultiplier = uint32_t(t.WriteTotalMultiplier());
   record.WriteTotalTimeoutConstant = uint32_t(t.WriteTotalConstant());
-  if (!device_->SetCommTimeouts(record)) throw EComPort(CError_TimeoutsFailed, platform_->GetLastError());
+  if (!device_->SetCommTimeouts(record)) throw SystemError(CError_TimeoutsFailed, platform_->GetLastError());
 }
 
 void TCustomComPort::ApplyBufferSizes() {
   if (!connected_ || loading_) return;
   if (!device_->SetupComm(uint32_t(buffer_->InputSize()), uint32_t(buffer_->OutputSize())))
-    throw EComPort(CError_SetupComFailed, platform_->GetLastError());
+    throw SystemError(CError_SetupComFailed, platform_->GetLastError());
 }
 
 // Loading from the owner's description

@@ -169,6 +169,8 @@ class TCustomComPort {
   // A device call failed in a way that only a device that has gone fails: close, quietly, and tell.
   void LoseDevice(uint64_t session);
   [[noreturn]] void FailTransfer(int errorCode, uint32_t osError);
+  // The error of a failed device call, its number put as the platform names it.
+  EComPort SystemError(int errorCode, uint32_t osError) const;
 
   TComPlatform* platform_;
   std::shared_ptr<TComDevice> device_;
