@@ -33,6 +33,9 @@ const char* const HelpText =
     "  --help           show this text and exit\n"
     "  --version        show the version and exit\n"
     "\n"
+    "Qt's own options (-platform NAME, -style NAME, -stylesheet FILE, -display DISPLAY, -reverse and the\n"
+    "like) are passed on to Qt.\n"
+    "\n"
     "Port names: COM1 to COM256 stand for /dev/ttyS0 to /dev/ttyS255; a name beginning with / is a\n"
     "device path, such as /dev/ttyUSB0 or /dev/serial/by-id/usb-...\n";
 
@@ -44,6 +47,29 @@ std::string UserDataDirectory(const char* (*environment)(const char*)) {
   const char* home = environment("HOME");
   return std::string(home && *home ? home : ".") + "/.local/share/orvel-control";
 }
+
+namespace {
+// Qt's own command-line options (QGuiApplication's, QApplication's and the X11 ones). Those that take a
+// value take it as the next argument or after '='; Qt itself checks the value.
+const char* const QtOptionsWithValue[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
+                                          "qmljsdebugger", "qwindowgeometry", "qwindowicon", "qwindowtitle",
+                                          "style", "stylesheet", "session", "display", "geometry", "title",
+                                          "name", "visual", "ncols", "cmap"};
+const char* const QtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+// How many arguments from `i` on are one of Qt's options: 0 when argv[i] is none of them.
+int QtOptionLength(int argc, const char* const* argv, int i) {
+  const std::string argument = argv[i];
+  if (argument.size() < 2 || argument[0] != '-' || argument[1] == '-') return 0;
+  const std::string name = argument.substr(1, argument.find('=') - 1);
+  const bool valueAttached = argument.find('=') != std::string::npos;
+  for (const char* flag : QtFlags)
+    if (!valueAttached && name == flag) return 1;
+  for (const char* option : QtOptionsWithValue)
+    if (name == option) return valueAttached ? 1 : (i + 1 < argc ? 2 : 0);
+  return 0;
+}
+}  // namespace
 
 TCommandLine ParseCommandLine(int argc, const char* const* argv, const char* (*environment)(const char*)) {
   TCommandLine line;
@@ -62,6 +88,10 @@ TCommandLine ParseCommandLine(int argc, const char* const* argv, const char* (*e
     if (argument == "--version") {
       line.Action = TCommandAction::caVersion;
       return line;
+    }
+    if (const int qt = QtOptionLength(argc, argv, i)) {
+      i += qt - 1;  // Qt's, for QApplication to take
+      continue;
     }
     std::string directory;
     if (argument == "--user-data") {

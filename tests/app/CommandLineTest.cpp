@@ -58,13 +58,26 @@ TEST(CommandLine, AFolderByNameOrThePerUserOne) {
 
 TEST(CommandLine, AnythingElseIsRefusedWithTheReason) {
   for (auto arguments : std::vector<std::vector<const char*>>{
-           {"--bogus"}, {"COM3"}, {"-platform", "offscreen"}, {"--data-dir"}, {"--data-dir="},
+           {"--bogus"}, {"COM3"}, {"-platform"}, {"-bogus"}, {"-reverse=1"}, {"--data-dir"}, {"--data-dir="},
            {"--data-dir", ""}, {"--data-dir", "/a", "--user-data"}, {"--user-data", "--user-data"}}) {
     const TCommandLine line = Parse(arguments);
     EXPECT_EQ(line.Action, TCommandAction::caRefuse) << arguments[0];
     EXPECT_FALSE(line.Error.empty());
   }
   EXPECT_EQ(Parse({"--bogus"}).Error, "unknown argument '--bogus'");
+}
+
+// Qt's own options are left for QApplication, with their values, wherever they stand.
+TEST(CommandLine, QtsOwnOptionsPassThrough) {
+  for (auto arguments : std::vector<std::vector<const char*>>{
+           {"-platform", "offscreen"}, {"-stylesheet=/tmp/a.qss"}, {"-style", "Fusion", "-reverse"},
+           {"-display", ":5", "--data-dir", "/srv/orvel"}}) {
+    const TCommandLine line = Parse(arguments);
+    EXPECT_EQ(line.Action, TCommandAction::caRun) << arguments[0] << ": " << line.Error;
+  }
+  EXPECT_EQ(Parse({"-display", ":5", "--data-dir", "/srv/orvel"}).DataDirectory, "/srv/orvel");
+  // As in Qt, the argument after an option that takes a value is that value.
+  EXPECT_EQ(Parse({"-style", "--user-data"}).DataDirectory, "");
 }
 
 TEST(DataFolder, IsCreatedWithItsParentsAndBecomesTheWorkingDirectory) {

@@ -22,7 +22,9 @@ struct TSize {
 };
 constexpr TSize AddressDialogSize{333, 115}, ConfirmationSize{202, 79}, PollWindowSize{446, 113};
 
-bool Is(const TXSession::TGeometry& g, TSize size) { return g.Width == size.Width && g.Height == size.Height; }
+// A window of the design's height and at least its width: where the fonts at hand make a text longer than
+// the design's width holds, the window widens for it.
+bool Is(const TXSession::TGeometry& g, TSize size) { return g.Width >= size.Width && g.Height == size.Height; }
 bool IsMain(const TXSession::TGeometry& g) { return g.X == MainLeft && g.Y == MainTop; }
 }  // namespace
 

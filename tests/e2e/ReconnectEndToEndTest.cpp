@@ -28,8 +28,9 @@ TChildProcess::TOptions SimulatorTracing(const std::string& dir, const std::stri
 // The poll went out as it should: every request of a poll of units 3 and 7, or, on a machine so busy that
 // the simulator answered late, at least a late reply to account for what differs.
 void ExpectPollOfThreeAndSeven(const std::string& trace) {
-  if (HostRequests(trace) != PollRequestsForUnits3And7())
+  if (HostRequests(trace) != PollRequestsForUnits3And7()) {
     EXPECT_GT(LateReplies(ReadTrace(trace)), 0) << "the poll differs, and no reply was late";
+  }
 }
 
 TEST(ReconnectEndToEnd, TheSimulatorsTerminalClosesAndComesBackAndThePanelsReturnByThemselves) {
