@@ -108,7 +108,13 @@ void WriteRegister() {
 }
 
 void ProbeDevice(uint8_t address) {
-  LinkState.Address = address;
+  TLinkState& s = LinkState;
+  s.Address = address;
   SendCommand(cmdIdentify);
   WaitFor(*Bound().Timer2);
+  // Only this address's own answer shows a unit there: a reply another unit sent too late for its own
+  // probe (a slow unit, a busy server on the way) would make a phantom unit of this one.
+  if (!s.ReplyTimedOut && s.RxCount > FrameCommandOffset &&
+      (s.RxBuffer[FrameAddressOffset + 1] != address || s.RxBuffer[FrameCommandOffset + 1] != cmdIdentify))
+    s.ReplyTimedOut = true;
 }

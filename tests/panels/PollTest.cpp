@@ -539,6 +539,17 @@ TEST(Poll, AReplyStillOnItsWayIsNotTakenForTheNextAddresssAnswer) {
   EXPECT_NE(rig.MessageTexts()[0].find("№ 3."), std::string::npos) << rig.MessageTexts()[0];
 }
 
+TEST(Poll, AnotherUnitsReplyTooLateForItsOwnProbeMakesNoPhantomOfTheNextAddress) {
+  TPanelRig rig;
+  rig.AddUnit(3).AddFault(TSimFault::Delay(300'000).For(cmdIdentify));  // later than the probe waits
+  rig.StartOnCom1();
+  // Unit 3's answer came during the probe of 4: neither counts as found.
+  EXPECT_EQ(FoundCount, 0);
+  EXPECT_FALSE(FileExists("Status3.log"));
+  EXPECT_FALSE(FileExists("Status4.log"));
+  for (const auto& f : rig.Requests()) EXPECT_NE(Describe(f).rfind("sel 4", 0), 0u) << "read a phantom unit 4";
+}
+
 }  // namespace
 
 TEST(PollWindow, ItsLineReadsWholeWithALongPortNameAndTheWindowReturnsToItsWidthAfterwards) {
