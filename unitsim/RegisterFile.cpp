@@ -8,16 +8,23 @@
 
 namespace {
 
+// What separates words, and what a line is trimmed of: the same set for both, so a line made only of
+// blanks always comes out empty and never reaches the word split with no word in it.
+constexpr const char* kBlanks = " \t\n\v\f\r";
+
 std::string Trim(const std::string& s) {
-  const auto first = s.find_first_not_of(" \t\r");
+  const auto first = s.find_first_not_of(kBlanks);
   if (first == std::string::npos) return {};
-  return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
+  return s.substr(first, s.find_last_not_of(kBlanks) - first + 1);
 }
 
 std::vector<std::string> Words(const std::string& s) {
-  std::istringstream in(s);
   std::vector<std::string> words;
-  for (std::string w; in >> w;) words.push_back(w);
+  for (size_t at = s.find_first_not_of(kBlanks); at != std::string::npos; at = s.find_first_not_of(kBlanks, at)) {
+    const size_t end = s.find_first_of(kBlanks, at);
+    words.push_back(s.substr(at, end - at));
+    at = end;
+  }
   return words;
 }
 

@@ -72,6 +72,24 @@ TEST(RegisterFile, BadLinesAreReportedWithTheirFileAndLine) {
   EXPECT_THROW(LoadRegisterFile("/nonexistent/units.txt"), ERegisterFile);
 }
 
+// A line is split into words on every kind of blank, so every kind of blank must also make a line empty:
+// a form feed or vertical tab alone on a line once left no word to look at.
+TEST(RegisterFile, LinesOfAnyKindOfBlankAreEmptyAndBlanksOfAnyKindSeparateWords) {
+  const auto setups = Parse(
+      "\f\n"
+      "\v\n"
+      " \t\f\v\r\n"
+      "\funit\v3\f\n"
+      "\v0x4E\f=\v1\t\f\r\n"
+      "\f# comment after a form feed\n");
+  ASSERT_EQ(setups.size(), 1u);
+  EXPECT_EQ(setups[0].Address, 3);
+  EXPECT_EQ(setups[0].Line, 4);
+  EXPECT_EQ(setups[0].Registers, (std::vector<std::pair<uint8_t, uint8_t>>{{0x4E, 1}}));
+  EXPECT_EQ(ErrorOf("unit 3\n\f\n\v\n0x4E\f1\n"), "units.txt:4: not a register line: \"0x4E\f1\" (expected "
+            "'CODE = VALUE', 'descriptor ...', 'delay MS' or 'unit ADDRESS')");
+}
+
 TEST(RegisterFile, TheStateFileReadsBackToTheSameUnits) {
   TSimUnit a(3), b(0);
   a.SetRegister(0x6C, 0x03);
