@@ -34,6 +34,18 @@ std::string Hex2(unsigned value) {
   return text;
 }
 
+// Microseconds as milliseconds to the last digit ("1234.567", "2.5", "1"), so the file reads back exactly;
+// a stream's default six significant digits would round them.
+std::string Milliseconds(int64_t us) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld.%03lld", static_cast<long long>(us / 1000),
+                static_cast<long long>(us % 1000));
+  std::string ms = text;
+  ms.erase(ms.find_last_not_of('0') + 1);
+  if (ms.back() == '.') ms.pop_back();
+  return ms;
+}
+
 class TParser {
  public:
   TParser(const std::string& fileName) : fileName_(fileName) {}
@@ -186,7 +198,7 @@ void WriteUnitState(std::ostream& out, const std::vector<const TSimUnit*>& units
   for (const auto* unit : units) {
     out << "\nunit " << int(unit->Address) << "\n";
     out << "# register pointer " << Hex2(unit->Pointer()) << "\n";
-    out << "delay " << unit->ReplyDelayUs / 1000.0 << "\n";
+    out << "delay " << Milliseconds(unit->ReplyDelayUs) << "\n";
     for (auto& [code, d] : unit->Descriptors()) {
       out << "descriptor " << Hex2(code) << " = " << int(d.Minimum) << ' ' << int(d.Maximum) << ' '
           << int(d.Default) << ' ' << int(d.Step);

@@ -95,7 +95,8 @@ TEST(RegisterFile, TheStateFileReadsBackToTheSameUnits) {
   a.SetRegister(0x6C, 0x03);
   a.SetRegister(0xF0, 0x99);
   a.SetDescriptor(0x0C, {0, 200, 40, 4});
-  a.ReplyDelayUs = 1500;
+  a.ReplyDelayUs = 1'234'567;  // to the microsecond: 1234.567 ms
+  b.ReplyDelayUs = 10;
   std::ostringstream out;
   WriteUnitState(out, {&a, &b});
   EXPECT_NE(out.str().find("0x6C = 0x03  # K2 logo enable\n"), std::string::npos);
@@ -108,7 +109,8 @@ TEST(RegisterFile, TheStateFileReadsBackToTheSameUnits) {
   EXPECT_EQ(a2.Address, 3);
   EXPECT_EQ(a2.Registers(), a.Registers());
   EXPECT_EQ(a2.Descriptors(), a.Descriptors());
-  EXPECT_EQ(a2.ReplyDelayUs, 1500);
+  EXPECT_EQ(a2.ReplyDelayUs, 1'234'567);
+  EXPECT_EQ(b2.ReplyDelayUs, 10);
   EXPECT_EQ(b2.Registers(), b.Registers());
 }
 
