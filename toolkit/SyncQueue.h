@@ -28,6 +28,10 @@ class TSyncQueue {
   void WaitServing(const std::function<bool()>& done);
   void WakeWaiters();
 
+  // True while the user-interface thread runs a synchronise request, whose worker is blocked until it
+  // returns (a handler inside a modal box, say): that worker can take up nothing meanwhile.
+  bool ServingBlockedWorker() const { return serving_ > 0; }
+
   bool OnUiThread() const { return std::this_thread::get_id() == uiThread_; }
   void AdoptCurrentThreadAsUi() { uiThread_ = std::this_thread::get_id(); }
 
@@ -51,5 +55,6 @@ class TSyncQueue {
   std::condition_variable changed_;   // WaitServing waits for work or a wake-up
   std::deque<std::shared_ptr<TRequest>> queue_;
   uint64_t wakeups_ = 0;
+  int serving_ = 0;  // only the user-interface thread touches it
   std::thread::id uiThread_;
 };

@@ -222,6 +222,26 @@ TEST(Receiver, ErrorStatusShowsItsBoxOnceAtByteEightAndTheReplyIsNotActedOn) {
   EXPECT_EQ(rig.Bus.FindUnit(1)->Register(0x42), 0x90);
 }
 
+TEST(Receiver, BytesThatArriveWhileTheOperatorReadsAStatusBoxAreReadAfterItCloses) {
+  TWatchedLinkRig rig;
+  rig.AddUnit(1).AddFault(TSimFault::WithStatus(statusNotSupported).Times(1));
+  rig.Tk.OperatorDelayUs = 300'000;
+  ProbeDevice(1);
+  rig.Tk.RunUntilIdle();
+  const auto reply = rig.Bus.Replies().at(0);
+  ASSERT_EQ(reply.Bytes.size(), 11u);
+  EXPECT_EQ(rig.MessageTexts(), std::vector<std::string>{"Information: Команда не поддерживается"});
+  EXPECT_EQ(rig.MessageRxCounts, std::vector<int32_t>{8});
+  // The handler holding the box held the port's events; the last three bytes come in one batch once the
+  // operator has pressed OK.
+  ASSERT_EQ(rig.Events.size(), 9u);
+  EXPECT_EQ(rig.Events[7].TimeUs, ByteEndUs(reply, 7) + 300'000);
+  EXPECT_EQ(rig.Events[8].Count, 3);
+  EXPECT_EQ(rig.Events[8].TimeUs, rig.Events[7].TimeUs);
+  EXPECT_EQ(LinkState.RxCount, 11);
+  EXPECT_FALSE(LinkState.ReplyTimedOut);
+}
+
 TEST(Receiver, RefusedSetAddressLeavesBothDialogsAsTheyWere) {
   TWatchedLinkRig rig;
   auto& fresh = rig.AddUnit(0);
