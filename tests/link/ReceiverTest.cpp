@@ -314,6 +314,44 @@ TEST(Receiver, OnlyAWriteReplyReenablesTheStepButtons) {
   EXPECT_EQ(rig.StepButtonsEnabled, 1);
 }
 
+TEST(Receiver, ADescriptorReplyTooShortForFourBytesStoresNothingFromAnEarlierReply) {
+  TWatchedLinkRig rig;
+  rig.AddUnit(1).SetDescriptor(0x42, {5, 200, 100, 5});
+  rig.SetUpRead(1, 0x43, 4);
+  ReadRegister();
+  ASSERT_EQ(std::vector<uint8_t>({LinkState.Minimum, LinkState.Maximum, LinkState.Default, LinkState.Step}),
+            std::vector<uint8_t>({5, 200, 100, 5}));
+
+  // Replies of one and of no data byte end before offset 12; the rest of the buffer still holds the
+  // earlier reply, which is not this one's to give.
+  for (const std::vector<uint8_t>& data : {std::vector<uint8_t>{0x07}, std::vector<uint8_t>{}}) {
+    rig.Bus.Script = [&](const TWireFrame& request) -> std::optional<TReplyPlan> {
+      if (request.Command != cmdRead) return std::nullopt;
+      TReplyPlan plan;
+      plan.Bytes = BuildFrame(1, cmdRead, data);
+      return plan;
+    };
+    rig.SetUpRead(1, 0x43, 4);
+    ReadRegister();
+    EXPECT_EQ(LinkState.RxCount, int32_t(data.size()) + FrameOverhead);
+    EXPECT_EQ(std::vector<uint8_t>({LinkState.Minimum, LinkState.Maximum, LinkState.Default, LinkState.Step}),
+              std::vector<uint8_t>({5, 200, 100, 5}));
+  }
+  // A reply whose data is short but which runs on to offset 12 gives the four bytes it holds there.
+  rig.Bus.Script = [&](const TWireFrame& request) -> std::optional<TReplyPlan> {
+    if (request.Command != cmdRead) return std::nullopt;
+    TReplyPlan plan;
+    plan.Bytes = BuildFrame(1, cmdRead, {0x10, 0x20});
+    return plan;
+  };
+  rig.SetUpRead(1, 0x43, 4);
+  ReadRegister();
+  const auto reply = rig.Bus.Replies().back().Bytes;
+  EXPECT_EQ(std::vector<uint8_t>({LinkState.Minimum, LinkState.Maximum, LinkState.Default, LinkState.Step}),
+            std::vector<uint8_t>({0x10, 0x20, reply[11], reply[12]}));
+  EXPECT_TRUE(rig.Tk.Messages().empty());
+}
+
 TEST(Receiver, BytesBeyondTheBufferAreCountedButNotStored) {
   {
     // A reply of 100 data bytes: 111 bytes, the buffer holds the first 80.
