@@ -12,17 +12,8 @@ packages=(
   fonts-dejavu-core fonts-liberation
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+source scripts/build-env.sh
+ensure_packages "${packages[@]}"
 
 build_type=${BUILD_TYPE:-RelWithDebInfo}
 cmake -S . -B build -DCMAKE_BUILD_TYPE="$build_type" >/dev/null
