@@ -2,6 +2,7 @@
 #include <QTimer>
 
 #include "app/Application.h"
+#include "toolkit/AtomicFile.h"
 #include "toolkit/QtToolkit.h"
 
 int main(int argc, char** argv) {
@@ -9,6 +10,8 @@ int main(int argc, char** argv) {
   application.setApplicationName("ORVEL Control");
   TQtToolkit toolkit;
   SetToolkit(&toolkit);
+  // An earlier run killed while it replaced "COM.ini" or a status file left its temporary file here.
+  RemoveStaleTemporaryFiles(".");
   int result;
   {
     TApplicationWindows windows;

@@ -120,3 +120,10 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
   }
   return true;
 }
+
+pid_t EndedProcessId() {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(0);
+  ::waitpid(pid, nullptr, 0);
+  return pid;
+}
