@@ -13,6 +13,7 @@
 #include "link/RegisterMap.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/WireTraceFile.h"
 #include "unitsim/SimTrace.h"
 
 using namespace std::chrono_literals;
@@ -21,51 +22,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct TTracedFrame {
-  bool FromHost = false;
-  std::string Kind;
-  std::vector<uint8_t> Bytes;
-  std::string Line;
-};
-
-// The value of `"key":` in one line of the trace: a string's contents, or a number or literal as written.
-std::string JsonField(const std::string& line, const std::string& key) {
-  const std::string marker = "\"" + key + "\":";
-  const auto at = line.find(marker);
-  if (at == std::string::npos) return {};
-  auto p = at + marker.size();
-  if (line[p] == '"') return line.substr(p + 1, line.find('"', p + 1) - p - 1);
-  return line.substr(p, line.find_first_of(",}", p) - p);
-}
-
-std::vector<TTracedFrame> ReadTrace(const std::string& path) {
-  std::vector<TTracedFrame> frames;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty()) continue;
-    TTracedFrame f;
-    f.FromHost = JsonField(line, "from") == "host";
-    f.Kind = JsonField(line, "kind");
-    f.Bytes = ParseHexBytes(JsonField(line, "bytes"));
-    f.Line = line;
-    frames.push_back(std::move(f));
-  }
-  return frames;
-}
-
 // A frame as the protocol lays it out: fixed header, N + 11 bytes, CRC-16/MODBUS low byte first. A reply
 // carries its status at byte 7.
-::testing::AssertionResult WellFormed(const TTracedFrame& f) {
+::testing::AssertionResult WellFormed(const TTraceLine& f) {
   const auto& b = f.Bytes;
-  if (f.Kind != "frame") return ::testing::AssertionFailure() << "not a whole frame: " << f.Line;
+  if (f.Kind != "frame") return ::testing::AssertionFailure() << "not a whole frame: " << f.Text;
   if (b.size() < size_t(FrameOverhead) || b[0] != 0xE2 || b[1] != 0xE4 || b[2] != 0x05 || b[4] != 0xFF ||
-      b[5] != 0x00 || (f.FromHost && b[7] != 0x00))
-    return ::testing::AssertionFailure() << "bad header: " << f.Line;
+      b[5] != 0x00 || (f.FromHost() && b[7] != 0x00))
+    return ::testing::AssertionFailure() << "bad header: " << f.Text;
   if (b.size() != size_t(b[FrameLengthOffset]) + FrameOverhead)
-    return ::testing::AssertionFailure() << "length byte does not match: " << f.Line;
+    return ::testing::AssertionFailure() << "length byte does not match: " << f.Text;
   const uint16_t crc = FrameCrc(b.data(), b.size() - 2);
   if (b[b.size() - 2] != (crc & 0xFF) || b[b.size() - 1] != (crc >> 8))
-    return ::testing::AssertionFailure() << "bad checksum: " << f.Line;
+    return ::testing::AssertionFailure() << "bad checksum: " << f.Text;
   return ::testing::AssertionSuccess();
 }
 
@@ -136,10 +105,10 @@ TEST(EndToEnd, ProgramPollsTwoSimulatedUnitsOverAPseudoTerminal) {
   Terminate(program);
   Terminate(sim);
 
-  std::vector<TTracedFrame> requests, replies;
-  for (auto& f : ReadTrace(dir + "/trace.jsonl")) {
+  std::vector<TTraceLine> requests, replies;
+  for (auto& f : ReadWireTrace(dir + "/trace.jsonl")) {
     EXPECT_TRUE(WellFormed(f));
-    (f.FromHost ? requests : replies).push_back(f);
+    (f.FromHost() ? requests : replies).push_back(f);
   }
 
   // Probes of 1 to 16 in order; after the probes of 3 and 7 the select and read of every colour-bar and
@@ -163,7 +132,7 @@ TEST(EndToEnd, ProgramPollsTwoSimulatedUnitsOverAPseudoTerminal) {
   EXPECT_EQ(replies.size(), 2u + 2 * 24u);
   for (auto& f : replies) {
     ASSERT_GE(f.Bytes.size(), 4u);
-    EXPECT_TRUE(f.Bytes[3] == 3 || f.Bytes[3] == 7) << f.Line;
+    EXPECT_TRUE(f.Bytes[3] == 3 || f.Bytes[3] == 7) << f.Text;
   }
 
   EXPECT_EQ(ReadFileBytes(dir + "/COM.ini"), tty + "\r\n");
@@ -202,7 +171,7 @@ TEST(EndToEnd, PortThatCannotBeOpenedLeavesTheProgramUpAndIdle) {
   Terminate(nul);
   Terminate(sim);
 
-  EXPECT_TRUE(ReadTrace(nulDir.Path() + "/trace.jsonl").empty()) << "the terminal was opened and used";
+  EXPECT_TRUE(ReadWireTrace(nulDir.Path() + "/trace.jsonl").empty()) << "the terminal was opened and used";
   EXPECT_EQ(ReadFileBytes(missingDir.Path() + "/COM.ini"), missingDir.Path() + "/no-such-tty\r\n");
   EXPECT_EQ(ReadFileBytes(nulDir.Path() + "/COM.ini"), nulName);
   EXPECT_TRUE(StatusFiles(missingDir.Path()).empty());

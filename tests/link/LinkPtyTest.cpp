@@ -17,38 +17,11 @@
 #include "serial/ComPort.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/WireTraceFile.h"
 #include "toolkit/QtToolkit.h"
 #include "unitsim/SimTrace.h"
 
 namespace {
-
-// The fields of one trace line that matter here.
-struct TTraceLine {
-  std::string From, Kind, Bytes, Data;
-  long long StartUs = -1;
-};
-
-std::string Field(const std::string& line, const std::string& name) {
-  const std::string key = "\"" + name + "\":";
-  auto at = line.find(key);
-  if (at == std::string::npos) return {};
-  at += key.size();
-  if (line[at] == '"') {
-    const auto end = line.find('"', at + 1);
-    return line.substr(at + 1, end - at - 1);
-  }
-  const auto end = line.find_first_of(",}", at);
-  return line.substr(at, end - at);
-}
-
-std::vector<TTraceLine> ReadTrace(const std::string& path) {
-  std::vector<TTraceLine> out;
-  std::istringstream lines(ReadFileBytes(path));
-  for (std::string line; std::getline(lines, line);)
-    out.push_back({Field(line, "from"), Field(line, "kind"), Field(line, "bytes"), Field(line, "data"),
-                   std::stoll(Field(line, "start_us"))});
-  return out;
-}
 
 TEST(LinkOverAPseudoTerminal, ProbesAndReadsARegisterOfASimulatedUnit) {
   TScratchDirectory scratch(false);
@@ -110,9 +83,9 @@ TEST(LinkOverAPseudoTerminal, ProbesAndReadsARegisterOfASimulatedUnit) {
   EXPECT_EQ(value, 0x80);
   EXPECT_TRUE(boxes.empty()) << boxes.front();
 
-  const auto lines = ReadTrace(trace);
+  const auto lines = ReadWireTrace(trace);
   std::vector<std::string> wire;
-  for (const auto& l : lines) wire.push_back(l.From + " " + l.Kind + " " + l.Bytes);
+  for (const auto& l : lines) wire.push_back(l.From + " " + l.Kind + " " + HexBytes(l.Bytes));
   const std::vector<std::string> expected = {
       "host frame " + HexBytes(BuildFrame(3, cmdIdentify, {})),
       "units frame " + HexBytes(BuildFrame(3, cmdIdentify, {})),
@@ -123,7 +96,7 @@ TEST(LinkOverAPseudoTerminal, ProbesAndReadsARegisterOfASimulatedUnit) {
       "units frame " + HexBytes(BuildFrame(3, cmdRead, {0x80})),
   };
   ASSERT_EQ(wire, expected);
-  EXPECT_EQ(lines[6].Data, "80");
+  EXPECT_EQ(lines[6].Data, std::vector<uint8_t>{0x80});
   // Loose bounds, since the simulator stamps bytes as it reads them: they show that the waits really wait.
   EXPECT_GT(lines[2].StartUs - lines[0].StartUs, 200'000);
   EXPECT_GT(lines[5].StartUs - lines[3].StartUs, 40'000);
