@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <sstream>
+#include <ctime>
 
 #include "UnitSimTestSupport.h"
 #include "unitsim/RegisterFile.h"
+#include "unitsim/SimClock.h"
 #include "unitsim/UnitSimOptions.h"
 
 namespace {
@@ -157,6 +159,17 @@ TEST(UnitSimOptions, FaultsAndUnitsParse) {
   EXPECT_EQ(o.Faults[2].Fault.Stray, (std::vector<uint8_t>{0xAA, 0x55}));
   EXPECT_EQ(o.Faults[2].Fault.GapUs, 5'000);
   EXPECT_EQ(o.Faults[3].Fault.Length, 70u);
+  EXPECT_FALSE(o.MonotonicTimes);
+  EXPECT_TRUE(ParseUnitSimOptions({"--monotonic-times"}).MonotonicTimes);
+}
+
+TEST(UnitSimOptions, MonotonicTimesLineUpWithTheSystemsMonotonicClock) {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  const int64_t systemUs = int64_t(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
+  TSimSteadyClock fromZero(true), fromStart;
+  EXPECT_NEAR(double(fromZero.NowUs()), double(systemUs), 1e6);
+  EXPECT_LT(fromStart.NowUs(), 1'000'000);
 }
 
 TEST(UnitSimOptions, BadCommandLinesSayWhatIsWrong) {
@@ -174,6 +187,7 @@ TEST(UnitSimOptions, BadCommandLinesSayWhatIsWrong) {
       {{"--late", "3:10,cmd=poke"}, "unknown command \"poke\""},
       {{"--late", "3:10,often"}, "--late 3:10,often: unknown qualifier \"often\""},
       {{"--oversize", "3:60"}, "--oversize 3:60: length: 60 is out of range (70 to 255)"},
+      {{"--monotonic-times=yes"}, "--monotonic-times takes no value"},
   };
   for (auto& [args, expected] : cases) {
     SCOPED_TRACE(expected);
