@@ -18,6 +18,8 @@ enum TReplyStatus : uint8_t {
 };
 
 constexpr int FrameOverhead = 11;        // a frame is N + 11 bytes
+constexpr int FrameAddressOffset = 3;
+constexpr int FrameCommandOffset = 6;
 constexpr int FrameStatusOffset = 7;
 constexpr int FrameLengthOffset = 8;
 constexpr int FrameDataOffset = 9;

@@ -15,6 +15,8 @@ TLinkBinding& Bound() {
   return binding;
 }
 
+bool LinkBound() { return bound; }
+
 void BindLink(TComPort& comPort1, TTimer& timer1, TTimer& timer2, TTimer& timer4, TLinkHooks hooks) {
   binding = TLinkBinding{&comPort1, &timer1, &timer2, &timer4, std::move(hooks)};
   bound = true;

@@ -11,3 +11,8 @@ struct TLinkBinding {
 };
 
 TLinkBinding& Bound();
+bool LinkBound();
+
+// Receives the bytes already waiting in the port, as their event would; false when there were none (or
+// the receiver itself is running).
+bool ReceiveWaitingBytes();

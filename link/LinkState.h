@@ -30,6 +30,9 @@ struct TLinkState {
   bool Scanning = false;
   bool ReplyTimedOut = false;
   bool ReplyRejected = false;
+  // The last cmdRead's reply was complete and stored its result; cleared when a cmdRead goes out. Without
+  // it a caller could not tell a value read now from the one an earlier read left behind.
+  bool ReadAnswered = false;
 
   // Frame and receive state. RxBuffer position k (1..80) holds reply offset k - 1; position 0 is unused.
   std::vector<uint8_t> TxFrame;

@@ -11,9 +11,33 @@ const char* const TextNotConnected = "Устройство не подключе
 const char* const CaptionError = "Error";
 const char* const CaptionInformation = "Information";
 
+namespace {
+int receiving = 0;  // ComPort1RxChar is on the stack (a message box it opened runs the loop)
+}
+
+bool ReceiveWaitingBytes() {
+  auto& port = *Bound().ComPort1;
+  // Inside the receiver the batch being read is already counted: taking bytes here would leave it reading
+  // bytes that are gone, and block.
+  if (receiving || !port.Connected() || !port.OnRxChar) return false;
+  int32_t waiting = 0;
+  try {
+    waiting = port.PendingInputCount();
+  } catch (const EComPort&) {
+    return false;  // a device that cannot say is reported by the next transfer
+  }
+  if (waiting <= 0) return false;
+  port.OnRxChar(&port, waiting);
+  return true;
+}
+
 void ComPort1RxChar(TCustomComPort* Sender, int32_t Count) {
   auto& link = Bound();
   TLinkState& s = LinkState;
+  struct TDepth {
+    TDepth() { ++receiving; }
+    ~TDepth() { --receiving; }
+  } depth;
   link.Timer1->SetEnabled(false);
   s.ReplyTimedOut = false;
   for (int32_t i = 0; i < Count; ++i) {
@@ -49,12 +73,14 @@ void DispatchReply() {
   if (s.Command == cmdRead && s.RegisterMode) {
     if (s.Value == 1) {
       s.CurrentValue = s.RxBuffer[data];
+      s.ReadAnswered = true;
     } else if (s.Value == 4 && s.RxCount >= data + 3) {
       // A reply that ended before offset 12 would hand over what an earlier reply left in the buffer.
       s.Minimum = s.RxBuffer[data];
       s.Maximum = s.RxBuffer[data + 1];
       s.Default = s.RxBuffer[data + 2];
       s.Step = s.RxBuffer[data + 3];
+      s.ReadAnswered = true;
     }
   }
   if (s.Command == cmdSetAddress && link.Hooks.AddressAccepted) link.Hooks.AddressAccepted();
@@ -65,6 +91,8 @@ void Timer1Timer() {
   auto& link = Bound();
   TLinkState& s = LinkState;
   link.Timer1->SetEnabled(false);
+  // A reply that reached the port in time is no time-out, however late a busy machine reports it.
+  if (ReceiveWaitingBytes()) return;
   if (s.RegisterMode) return;  // a time-out inside a register exchange passes silently
   s.ReplyTimedOut = true;
   if (!s.Scanning) Toolkit().MessageBox(TextNotConnected, CaptionInformation, TMessageKind::mkInformation);

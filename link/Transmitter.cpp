@@ -1,5 +1,5 @@
-// Sending requests: every command is one checksummed frame, written a byte at a time, followed by a
-// fixed wait in which replies, time-outs and clicks are handled.
+// Sending requests: every command is one checksummed frame, written whole, followed by a fixed wait in
+// which replies, time-outs and clicks are handled.
 #include "link/Frame.h"
 #include "link/LinkBinding.h"
 #include "serial/ComPort.h"
@@ -8,10 +8,12 @@
 namespace {
 
 // Runs the message loop until the timer's own handler has stopped it. ProcessMessages blocks while
-// nothing is pending, so the line being quiet costs no CPU.
+// nothing is pending, so the line being quiet costs no CPU. Bytes that reached the port within the wait
+// belong to it, even when a busy machine has not delivered their event yet.
 void WaitFor(TTimer& timer) {
   timer.SetEnabled(true);
   while (timer.Enabled()) Toolkit().ProcessMessages();
+  ReceiveWaitingBytes();
 }
 
 uint8_t DataLengthOf(uint8_t command) {
@@ -54,6 +56,7 @@ void SendCommand(uint8_t command) {
       break;
     case cmdRead:
       if (s.RegisterMode) p = s.Value;
+      s.ReadAnswered = false;
       break;
     case cmdSetAddress:
       p = uint8_t(link.Hooks.NewAddress ? link.Hooks.NewAddress() : 0);
@@ -75,9 +78,18 @@ void SendCommand(uint8_t command) {
   link.Timer1->SetEnabled(true);
 }
 
+// One Write for the whole frame: written a byte at a time, a frame could reach the line in pieces on a
+// busy machine, and a unit drops a frame that pauses.
 void WriteFrame() {
   auto& port = *Bound().ComPort1;
-  for (uint8_t byte : LinkState.TxFrame) port.Write(&byte, 1);
+  const auto& frame = LinkState.TxFrame;
+  int32_t written = 0;
+  while (written < int32_t(frame.size())) {
+    const int32_t n = port.Write(frame.data() + written, int32_t(frame.size()) - written);
+    // No write time limit is set, so a short write means the device stopped taking bytes.
+    if (n <= 0) throw EComPort(CError_WriteFailed);
+    written += n;
+  }
 }
 
 void RunCommand(uint8_t command) {

@@ -7,7 +7,19 @@
 
 QColor ToQColor(TColor color) { return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF); }
 
+const char* const TextStateUnknown = "Состояние не прочитано: устройство не ответило на запрос";
+
 TIndicator::TIndicator(QWidget* parent) : QWidget(parent) {}
+
+void TIndicator::ShowState(bool on) {
+  SetBrushColor(on ? clLime : clRed);
+  setToolTip(QString());
+}
+
+void TIndicator::ShowUnknown() {
+  SetBrushColor(clGray);
+  setToolTip(QString::fromUtf8(TextStateUnknown));
+}
 
 void TIndicator::SetBrushColor(TColor color) {
   if (color == brush_) return;

@@ -2,6 +2,7 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <vector>
 
 #include "link/Frame.h"
 #include "link/Link.h"
@@ -24,6 +25,11 @@ const char* const TextNoUnitAnswers =
     "кабеля и наличие питания.\r\n"
     "Если устройство подключено, то для продолжения\r\n"
     "работы выберите нужный COM-порт.";
+const char* const TextUnitNotReadOne = "Не удалось прочитать состояние устройства ";
+const char* const TextUnitsNotReadMany = "Не удалось прочитать состояние устройств ";
+const char* const TextUnreadIndicators =
+    "Индикаторы, состояние которых неизвестно, показаны серым.\r\n"
+    "Повторите опрос: «Добавить устройство в систему».";
 
 namespace {
 
@@ -58,8 +64,10 @@ QWidget* CreatePanel(int left) {
   return panel;
 }
 
-void BuildUnit(int a, TDeferredErrors& problems) {
+// Returns false when some of the unit's registers could not be read.
+bool BuildUnit(int a, TDeferredErrors& problems) {
   TUnitPanel& unit = UnitPanels[a];
+  bool unread = false;
   ++FoundCount;
   FoundUnits[FoundCount] = a;
 
@@ -93,19 +101,28 @@ void BuildUnit(int a, TDeferredErrors& problems) {
     indicator->show();
     unit.Indicators[n] = indicator;
     bool on;
+    bool unknown = false;
     if (row <= irLogo2) {
       LinkState.RegisterMode = true;
       LinkState.Register = IndicatorRegisters[n];
       LinkState.Value = 1;
       ReadRegister();
       LinkState.RegisterMode = false;
-      on = (LinkState.CurrentValue & *IndicatorBitMask(n)) != 0;
+      // A read without reply leaves another register's value behind: the state is unknown, not that.
+      unknown = !LinkState.ReadAnswered;
+      on = !unknown && (LinkState.CurrentValue & *IndicatorBitMask(n)) != 0;
     } else {
       on = unit.Status(StatusPositionOfIndicator(n)) == 1;
     }
     unit.IndicatorPressed[n] = on;
     unit.IndicatorOn[n] = on;
-    if (on) indicator->SetBrushColor(clLime);
+    unit.IndicatorUnknown[n] = unknown;
+    if (unknown) {
+      indicator->ShowUnknown();
+      unread = true;
+    } else if (on) {
+      indicator->SetBrushColor(clLime);
+    }
     indicator->OnMouseDown = IndicatorMouseDown;
     indicator->OnMouseUp = IndicatorMouseUp;
     indicator->Tag = IndicatorTag(a, n);
@@ -128,6 +145,14 @@ void BuildUnit(int a, TDeferredErrors& problems) {
     button->OnClick = PanelButtonClick;
     button->Tag = ButtonTag(a, b);
   }
+  return !unread;
+}
+
+std::string UnreadUnitsText(const std::vector<int>& units) {
+  std::string list;
+  for (int a : units) list += (list.empty() ? "№ " : ", № ") + std::to_string(a);
+  return std::string(units.size() == 1 ? TextUnitNotReadOne : TextUnitsNotReadMany) + list + ".\r\n" +
+         TextUnreadIndicators;
 }
 
 }  // namespace
@@ -169,6 +194,7 @@ void PollUnits() {
   // What went wrong while a unit's panel was built: the poll goes on with what it could read, and the
   // operator is told once the poll window has closed.
   TDeferredErrors problems;
+  std::vector<int> unreadUnits;
   // However the poll ends, its window goes away and the link is out of scanning mode: a failure must not
   // leave the program believing a poll still runs.
   struct TPollEnd {
@@ -194,11 +220,13 @@ void PollUnits() {
     ProbeDevice(uint8_t(a));
     form.ProgressBar1->setValue(a);
     if (LinkState.ReplyTimedOut) continue;
-    BuildUnit(a, problems);
+    if (!BuildUnit(a, problems)) unreadUnits.push_back(a);
   }
   form.hide();
   form.ProgressBar1->setValue(0);
   problems.Report();
+  if (!unreadUnits.empty())
+    Toolkit().MessageBox(UnreadUnitsText(unreadUnits), CaptionInformation, TMessageKind::mkInformation);
   if (FoundCount == 0) {
     ProbeDevice(0);
     if (!LinkState.ReplyTimedOut) {

@@ -39,3 +39,8 @@ bool PollActive();
 extern const char* const TextPolling;       // followed by the port's name
 extern const char* const TextAddressNotSet;
 extern const char* const TextNoUnitAnswers;
+// After a poll in which some registers of a unit could not be read: the first text or the second, then the
+// units as "№ 3, № 7", a full stop, and the third text.
+extern const char* const TextUnitNotReadOne;
+extern const char* const TextUnitsNotReadMany;
+extern const char* const TextUnreadIndicators;

@@ -54,6 +54,24 @@ void SwitchIndicator(int a, int n, QPointer<TIndicator> sender) {
   s.WriteCount = 1;
   s.Value = 1;
   ReadRegister();
+  if (!s.ReadAnswered) {
+    // Writing back what an earlier read left would switch the wrong bits: nothing is written, the
+    // indicator keeps what it shows, and the operator is told once the line is quiet (with register mode
+    // still set, the time-out itself passes silently).
+    unit.IndicatorPressed[n] = unit.IndicatorOn[n];
+    WaitForQuietLine();
+    Toolkit().MessageBox(TextNotConnected, CaptionInformation, TMessageKind::mkInformation);
+    return;
+  }
+  if (unit.IndicatorUnknown[n]) {
+    // Not known to be on or off, so not switched either way: the click shows what the unit holds.
+    const bool on = (s.CurrentValue & *IndicatorBitMask(n)) != 0;
+    unit.IndicatorUnknown[n] = 0;
+    unit.IndicatorOn[n] = on;
+    unit.IndicatorPressed[n] = on;
+    sender->ShowState(on);
+    return;
+  }
   s.CurrentValue &= 3;
   if (unit.IndicatorPressed[n] != 1) return;
   unit.IndicatorPressed[n] = 0;

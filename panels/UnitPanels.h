@@ -24,6 +24,8 @@ struct TUnitPanel {
   std::array<TIndicator*, 21> Indicators{};
   std::array<uint8_t, 21> IndicatorOn{};
   std::array<uint8_t, 21> IndicatorPressed{};
+  // 1 while the unit has not reported the indicator's register: shown grey, switched neither way.
+  std::array<uint8_t, 21> IndicatorUnknown{};
   std::array<TPanelButton*, 4> Buttons{};
   std::array<uint8_t, 3> ButtonOn{};
   TStatusValues StatusValues{};

@@ -64,6 +64,7 @@ bool TCustomComPort::EventWorkerRunning() const { return eventWorker_ && !eventW
 void TCustomComPort::Open() {
   if (connected_) return;
   ReapRetiredWorkers(false);
+  deviceLost_ = false;
   FireBeforeOpen();
   AcquireDevice();
   connected_ = true;
@@ -100,7 +101,8 @@ void TCustomComPort::Close() {
   try {
     AbortTransfers();
   } catch (const EComPort&) {
-    abortFailure = std::current_exception();
+    // Refused by a device known to be gone, it says nothing new.
+    if (!deviceLost_ && !(eventWorker_ && eventWorker_->EndedOnFailure())) abortFailure = std::current_exception();
   }
   if (hasEventWorker_) {
     const uint64_t session = session_;
@@ -117,6 +119,19 @@ void TCustomComPort::Close() {
   ReapRetiredWorkers(false);
   FireAfterClose();
   if (abortFailure) std::rethrow_exception(abortFailure);
+}
+
+void TCustomComPort::LoseDevice(uint64_t session) {
+  if (!connected_ || session != session_ || deviceLost_) return;
+  deviceLost_ = true;
+  try {
+    Close();
+  } catch (const EComPort&) {
+    ReleaseWithoutRaising();
+  }
+  // Kept set while closed, so whoever looks next can tell why the port closed.
+  deviceLost_ = true;
+  if (OnDeviceLost) OnDeviceLost(this);
 }
 
 void TCustomComPort::StartEventWorker() {

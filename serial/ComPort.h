@@ -97,6 +97,9 @@ class TCustomComPort {
   TNotifyEvent OnRxFlag;
   TComErrorEvent OnError;
   TNotifyEvent OnRx80Full;
+  // The device has gone (an adapter pulled out, the far end of a terminal closed): the port has closed
+  // itself, so the next Open opens the device anew. Runs on the user-interface thread.
+  TNotifyEvent OnDeviceLost;
 
   // State that is not published.
   TComPlatform& Platform() { return *platform_; }
@@ -106,6 +109,8 @@ class TCustomComPort {
   TComNotifyWindow* NotifyWindow() { return notifyWindow_.get(); }
   // An event thread exists and has not ended (it ends by itself when its device wait fails).
   bool EventWorkerRunning() const;
+  // The open device failed under a transfer or its event wait; the port closes itself (see OnDeviceLost).
+  bool DeviceLost() const { return deviceLost_; }
   TThreadPriority WorkerPriority = TThreadPriority::tpNormal;
 
   // Re-apply hooks (the settings objects call these when a field changes).
@@ -157,6 +162,9 @@ class TCustomComPort {
   void ReapRetiredWorkers(bool wait);
   void ReleaseWithoutRaising() noexcept;
   void RunStep(TComEvent event);
+  // A device call failed in a way that only a device that has gone fails: close, quietly, and tell.
+  void LoseDevice(uint64_t session);
+  [[noreturn]] void FailTransfer(int errorCode, uint32_t osError);
 
   TComPlatform* platform_;
   std::shared_ptr<TComDevice> device_;
@@ -169,6 +177,9 @@ class TCustomComPort {
   bool connectedRecorded_ = false;
   // Counts the opens, so a close can tell that a handler reopened the port while it waited.
   uint64_t session_ = 0;
+  bool deviceLost_ = false;
+  // Lets a notice posted by the event thread find out whether the port still exists.
+  std::shared_ptr<TCustomComPort*> self_ = std::make_shared<TCustomComPort*>(this);
 
   bool connected_ = false;
   TBaudRate baudRate_ = br9600;

@@ -7,13 +7,20 @@ TComDevice& TCustomComPort::Device(int errorCode) {
   return *device_;
 }
 
+// A transfer on an open device fails only when the device has gone: the port closes itself so that the
+// next Open opens the device anew, and the error goes to the caller.
+void TCustomComPort::FailTransfer(int errorCode, uint32_t osError) {
+  LoseDevice(session_);
+  throw EComPort(errorCode, osError);
+}
+
 namespace {
-int32_t FinishTransfer(TComPlatform& platform, TComDevice& device, TAsyncRecord& record, int errorCode) {
-  uint32_t transferred = 0;
-  if (device.WaitForRecord(record) == ComApi::WAIT_OBJECT_0 &&
-      device.GetOverlappedResult(record, transferred))
-    return int32_t(transferred);
-  throw EComPort(errorCode, platform.GetLastError());
+bool FinishTransfer(TComDevice& device, TAsyncRecord& record, int32_t& transferred) {
+  uint32_t count = 0;
+  if (device.WaitForRecord(record) != ComApi::WAIT_OBJECT_0 || !device.GetOverlappedResult(record, count))
+    return false;
+  transferred = int32_t(count);
+  return true;
 }
 }  // namespace
 
@@ -26,9 +33,11 @@ int32_t TCustomComPort::Write(const void* buffer, int32_t count) {
   if (!record) throw EComPort(CError_InvalidAsync);
   if (!device->WriteFile(buffer, uint32_t(count), *record)) {
     const uint32_t error = platform_->GetLastError();
-    if (error != ComApi::ERROR_IO_PENDING) throw EComPort(CError_WriteFailed, error);
+    if (error != ComApi::ERROR_IO_PENDING) FailTransfer(CError_WriteFailed, error);
   }
-  return FinishTransfer(*platform_, *device, *record, CError_WriteFailed);
+  int32_t transferred = 0;
+  if (!FinishTransfer(*device, *record, transferred)) FailTransfer(CError_WriteFailed, platform_->GetLastError());
+  return transferred;
 }
 
 int32_t TCustomComPort::Read(void* buffer, int32_t count) {
@@ -39,9 +48,11 @@ int32_t TCustomComPort::Read(void* buffer, int32_t count) {
   if (!record) throw EComPort(CError_InvalidAsync);
   if (!device->ReadFile(buffer, uint32_t(count), *record)) {
     const uint32_t error = platform_->GetLastError();
-    if (error != ComApi::ERROR_IO_PENDING) throw EComPort(CError_ReadFailed, error);
+    if (error != ComApi::ERROR_IO_PENDING) FailTransfer(CError_ReadFailed, error);
   }
-  return FinishTransfer(*platform_, *device, *record, CError_ReadFailed);
+  int32_t transferred = 0;
+  if (!FinishTransfer(*device, *record, transferred)) FailTransfer(CError_ReadFailed, platform_->GetLastError());
+  return transferred;
 }
 
 int32_t TCustomComPort::PendingInputCount() {

@@ -11,7 +11,9 @@ TComThread::TComThread(TCustomComPort* port)
       device_(port->device_),
       notifyWindow_(port->notifyWindow_),
       syncMethod_(port->SyncMethod()),
-      priority_(port->WorkerPriority) {
+      priority_(port->WorkerPriority),
+      portAlive_(port->self_),
+      session_(port->session_) {
   // The body waits at the gate until the mask is set: the thread is created suspended.
   thread_ = std::thread([this] { Execute(); });
   try {
@@ -35,6 +37,7 @@ TComThread::~TComThread() {
 }
 
 void TComThread::RequestStop() {
+  stopRequested_ = true;
   {
     std::lock_guard lock(stopMutex_);
     if (stopSignal_) stopSignal_->Set();
@@ -64,7 +67,7 @@ void TComThread::Execute() {
   uint32_t mask = 0;
   if (record) {
     try {
-      RunLoop(*record, mask);
+      failedWait_ = RunLoop(*record, mask);
     } catch (...) {
       // A handler's error ends the thread, but not before the exit steps below.
       failure = std::current_exception();
@@ -75,6 +78,11 @@ void TComThread::Execute() {
   device_->PurgeComm(ComApi::PURGE_TXCLEAR | ComApi::PURGE_RXCLEAR);
   // Nobody else would ever show it; the operator should see why events stopped.
   if (failure) Toolkit().Post([failure] { ShowException(failure); });
+  // A wait that failed means the device has gone: the port closes itself on the user-interface thread.
+  if (failedWait_)
+    Toolkit().Post([alive = portAlive_, session = session_] {
+      if (auto port = alive.lock()) (*port)->LoseDevice(session);
+    });
   record.reset();
   {
     std::lock_guard lock(stopMutex_);
@@ -84,13 +92,16 @@ void TComThread::Execute() {
   Toolkit().WakeWaiters();
 }
 
-void TComThread::RunLoop(TAsyncRecord& record, uint32_t& mask) {
+bool TComThread::RunLoop(TAsyncRecord& record, uint32_t& mask) {
   for (;;) {
     mask = 0;
     // A wait that cannot even be started (an unplugged adapter, a closed device) would fail again at
     // once on every round: end as for a failed wait instead of spinning.
-    if (!device_->WaitCommEvent(mask, record) && platform_.GetLastError() != ComApi::ERROR_IO_PENDING) return;
-    if (device_->WaitForStopOrRecord(*stopSignal_, record) != 1) return;
+    if (!device_->WaitCommEvent(mask, record) && platform_.GetLastError() != ComApi::ERROR_IO_PENDING)
+      return !StopRequested();
+    const uint32_t woken = device_->WaitForStopOrRecord(*stopSignal_, record);
+    if (woken == 0) return false;
+    if (woken != 1) return !StopRequested();
     uint32_t transferred = 0;
     if (!device_->GetOverlappedResult(record, transferred)) continue;  // the batch is dropped
     PendingEvents = MaskToEvents(mask);

@@ -22,6 +22,8 @@ class TComThread {
   // Sets the stop signal and yields once.
   void RequestStop();
   bool Ended() const { return ended_.load(); }
+  // Ended because its device wait failed (the device has gone), not because it was told to stop.
+  bool EndedOnFailure() const { return failedWait_.load(); }
   // True on the thread that is running this thread's handlers while the thread waits for them: waiting
   // for the thread to end from there could never return.
   bool BlockedOnCaller() const { return handlerThread_.load() == std::this_thread::get_id(); }
@@ -32,7 +34,8 @@ class TComThread {
  private:
   void Resume();
   void Execute();
-  void RunLoop(TAsyncRecord& record, uint32_t& mask);
+  // True when the loop ended on a failed wait rather than on the stop signal.
+  bool RunLoop(TAsyncRecord& record, uint32_t& mask);
   void DeliverEvents();
   void RunHandlers();
 
@@ -52,6 +55,11 @@ class TComThread {
   bool resumed_ = false;
 
   std::atomic<bool> ended_{false};
+  std::atomic<bool> failedWait_{false};
+  std::atomic<bool> stopRequested_{false};
+  bool StopRequested() const { return stopRequested_.load(); }
+  std::weak_ptr<TCustomComPort*> portAlive_;
+  uint64_t session_ = 0;
   std::atomic<std::thread::id> handlerThread_{};
   std::thread thread_;
 };

@@ -37,6 +37,26 @@ void TFrameAssembler::CloseAll(std::vector<TWireFrame>& out) {
   CloseGarbage(out);
 }
 
+void TFrameAssembler::StartFrame(int64_t startUs, int64_t endUs, uint8_t byte) {
+  frame_.Direction = TTraceDirection::tdHostToUnits;
+  frame_.StartUs = startUs;
+  firstByteEndUs_ = endUs;
+  frame_.EndUs = endUs;
+  frame_.Bytes.push_back(byte);
+  frame_.Pieces.push_back({startUs, endUs, 1});
+}
+
+// A byte that starts after the one before it ended (any pause at all) begins a new burst.
+void TFrameAssembler::AddPiece(int64_t startUs, int64_t endUs) {
+  auto& pieces = frame_.Pieces;
+  if (pieces.empty() || startUs > pieces.back().EndUs)
+    pieces.push_back({startUs, endUs, 1});
+  else {
+    pieces.back().EndUs = endUs;
+    ++pieces.back().Count;
+  }
+}
+
 void TFrameAssembler::CloseFrame(std::vector<TWireFrame>& out) {
   if (frame_.Bytes.size() == 1) {
     // A lone E2 never became a frame start.
@@ -45,6 +65,7 @@ void TFrameAssembler::CloseFrame(std::vector<TWireFrame>& out) {
     CloseGarbage(out);
     ParseWireFrame(frame_);
     frame_.Kind = TTraceKind::tkPartial;
+    if (frame_.Pieces.size() < 2) frame_.Pieces.clear();
     out.push_back(std::move(frame_));
   }
   frame_ = {};
@@ -67,11 +88,7 @@ std::vector<TWireFrame> TFrameAssembler::Feed(uint8_t byte, int64_t startUs, int
   auto& bytes = frame_.Bytes;
   if (bytes.empty()) {
     if (byte == kLead1) {
-      frame_.Direction = TTraceDirection::tdHostToUnits;
-      frame_.StartUs = startUs;
-      firstByteEndUs_ = endUs;
-      frame_.EndUs = endUs;
-      bytes.push_back(byte);
+      StartFrame(startUs, endUs, byte);
     } else {
       AddGarbage(byte, startUs, endUs, false, out);
     }
@@ -82,15 +99,12 @@ std::vector<TWireFrame> TFrameAssembler::Feed(uint8_t byte, int64_t startUs, int
       CloseGarbage(out);  // the frame start is certain now
       bytes.push_back(byte);
       frame_.EndUs = endUs;
+      AddPiece(startUs, endUs);
     } else {
       AddGarbage(bytes[0], frame_.StartUs, firstByteEndUs_, false, out);
       frame_ = {};
       if (byte == kLead1) {
-        frame_.Direction = TTraceDirection::tdHostToUnits;
-        frame_.StartUs = startUs;
-        firstByteEndUs_ = endUs;
-        frame_.EndUs = endUs;
-        frame_.Bytes.push_back(byte);
+        StartFrame(startUs, endUs, byte);
       } else {
         AddGarbage(byte, startUs, endUs, false, out);
       }
@@ -99,8 +113,10 @@ std::vector<TWireFrame> TFrameAssembler::Feed(uint8_t byte, int64_t startUs, int
   }
   bytes.push_back(byte);
   frame_.EndUs = endUs;
+  AddPiece(startUs, endUs);
   if (bytes.size() > size_t(FrameLengthOffset) &&
       bytes.size() == size_t(bytes[FrameLengthOffset]) + FrameOverhead) {
+    if (frame_.Pieces.size() < 2) frame_.Pieces.clear();
     ParseWireFrame(frame_);
     out.push_back(std::move(frame_));
     frame_ = {};

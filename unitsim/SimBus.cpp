@@ -63,6 +63,11 @@ TSimHost* TSimBus::AttachedHost() {
   return host_;
 }
 
+void TSimBus::SetDropGapUs(int64_t us) {
+  std::lock_guard lock(mutex_);
+  assembler_.SilenceUs = us;
+}
+
 void TSimBus::HostWrite(const uint8_t* bytes, size_t count, bool garbled) {
   {
     std::lock_guard lock(mutex_);
@@ -82,7 +87,7 @@ void TSimBus::QueueHostBytes(const uint8_t* bytes, size_t count, bool garbled) {
 int64_t TSimBus::SilenceDueUs() const {
   if (assembler_.DeadlineUs() < 0) return -1;
   // A byte already on its way that starts within the silence window keeps the frame open.
-  if (!hostBytes_.empty() && hostBytes_.front().StartUs - assembler_.LastEndUs() <= TFrameAssembler::SilenceUs)
+  if (!hostBytes_.empty() && hostBytes_.front().StartUs - assembler_.LastEndUs() <= assembler_.SilenceUs)
     return -1;
   return assembler_.DeadlineUs() + 1;
 }

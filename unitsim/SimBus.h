@@ -56,6 +56,8 @@ class TSimBus {
 
   void SetClock(TSimClock* clock);
   TSimClock* Clock() const { return clock_; }
+  // The longest pause a request frame may have inside it before the units drop it (10 ms by default).
+  void SetDropGapUs(int64_t us);
   int64_t NowUs();
   uint32_t BaudRate() const { return baudRate_; }
 

@@ -161,6 +161,8 @@ TUnitSimOptions ParseUnitSimOptions(const std::vector<std::string>& args) {
       o.Registers = takeValue();
     } else if (option == "--delay") {
       o.DelayUs = Milliseconds(takeValue(), "--delay");
+    } else if (option == "--drop-gap") {
+      o.DropGapUs = Milliseconds(takeValue(), "--drop-gap");
     } else if (option == "--trace") {
       o.Trace = takeValue();
     } else if (option == "--state") {
@@ -189,6 +191,8 @@ Units and line:
                          register file answer, or unit 1 when there is no file.
   --registers FILE       initial registers and descriptors (format below)
   --delay MS             reply delay of every unit, milliseconds (default 1; fractions allowed)
+  --drop-gap MS          the longest pause inside a request frame; after a longer one the units drop
+                         what came of the frame (default 10; 1 checks the sender strictly)
   --link PATH            also make PATH a symbolic link to the terminal (a symbolic link already there
                          is replaced; any other file is left alone and the program stops); removed at
                          exit

@@ -70,6 +70,7 @@ void BuildUnits(const TUnitSimOptions& options, TSimBus& bus) {
   } else {
     bus.AddUnit(1);
   }
+  if (options.DropGapUs) bus.SetDropGapUs(*options.DropGapUs);
   if (options.DelayUs)
     for (auto* unit : bus.Units()) unit->ReplyDelayUs = *options.DelayUs;
   for (auto& f : options.Faults) {

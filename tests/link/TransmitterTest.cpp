@@ -246,7 +246,7 @@ TEST(Transmitter, PortThatWillNotOpenRaisesOutOfTheOperationAndChangesNothingEls
   EXPECT_TRUE(LinkState.RegisterMode);     // the caller's flag stays until the main window is activated
 }
 
-TEST(Transmitter, WriteThatFailsRaisesOutOfTheOperationWithoutStartingTheReplyTimer) {
+TEST(Transmitter, WriteThatFailsRaisesOutOfTheOperationClosesThePortAndStartsNoReplyTimer) {
   TWatchedLinkRig rig;
   rig.AddUnit(1).SetRegister(0x4C, 0x03);
   rig.SetUpRead(1, 0x4C, 1);
@@ -264,8 +264,10 @@ TEST(Transmitter, WriteThatFailsRaisesOutOfTheOperationWithoutStartingTheReplyTi
         ProbeDevice(1);
       ADD_FAILURE() << "no error";
     } catch (const EComPort& e) {
-      EXPECT_EQ(e.Code, CError_WriteFailed);
+      // The failed write closed the port; the adapter is still gone when the next request opens it.
+      EXPECT_EQ(e.Code, command == cmdSelect ? CError_WriteFailed : CError_OpenFailed);
     }
+    EXPECT_FALSE(rig.Port.Connected());
     EXPECT_EQ(LinkState.Command, command);
     EXPECT_FALSE(rig.Timer1->Enabled());
     EXPECT_FALSE(rig.Timer2->Enabled());

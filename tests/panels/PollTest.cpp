@@ -338,23 +338,49 @@ TEST(Poll, RescanFromTheMenuDestroysThePanelsAndBuildsThemAgain) {
   EXPECT_TRUE(rig.MessageTexts().empty()) << rig.MessageTexts()[0];
 }
 
-TEST(Poll, AnIndicatorWhoseReadGetsNoReplyTakesTheLastAnsweredValue) {
+TEST(Poll, AnIndicatorWhoseReadGetsNoReplyShowsItIsUnknownAndTheOperatorIsToldOnceAfterThePoll) {
   TPanelRig rig;
-  auto& unit = rig.AddUnit(3);
-  unit.SetRegister(0x4E, 0x01);
-  unit.SetRegister(0x6E, 0x00);
-  unit.SetRegister(0x8E, 0x00);
+  auto& unit3 = rig.AddUnit(3);
+  auto& unit7 = rig.AddUnit(7);
+  unit3.SetRegister(0x4E, 0x01);
+  unit3.SetRegister(0x6E, 0x01);
+  unit3.SetRegister(0x8E, 0x00);
+  unit7.SetRegister(0x4C, 0x03);
+  // Unit 3 does not answer the read of K2's colour bars, unit 7 that of K1's logos (indicators 5 and 9).
   rig.Bus.Script = [&](const TWireFrame& request) -> std::optional<TReplyPlan> {
-    if (request.Command == cmdRead && unit.Pointer() == 0x6E) return TReplyPlan{};  // silence
+    if (request.Command != cmdRead) return std::nullopt;
+    if ((request.Address == 3 && unit3.Pointer() == 0x6E) || (request.Address == 7 && unit7.Pointer() == 0x4C))
+      return TReplyPlan{};  // silence
     return std::nullopt;
   };
   rig.StartOnCom1();
   EXPECT_EQ(rig.Indicator(3, 1)->BrushColor(), clLime);
-  EXPECT_EQ(rig.Indicator(3, 2)->BrushColor(), clLime);  // 0x01 from K1's read
+  // Not K1's bit, which the last answered read left behind: unknown.
+  EXPECT_EQ(rig.Indicator(3, 2)->BrushColor(), clGray);
+  EXPECT_EQ(rig.Indicator(3, 2)->toolTip().toStdString(), TextStateUnknown);
   EXPECT_EQ(rig.Indicator(3, 3)->BrushColor(), clRed);
-  EXPECT_EQ(rig.Unit(3).IndicatorOn[2], 1);
-  EXPECT_EQ(rig.Bus.Requests().size(), 16u + 24u);
-  EXPECT_TRUE(rig.MessageTexts().empty()) << rig.MessageTexts()[0];
+  EXPECT_TRUE(rig.Indicator(3, 3)->toolTip().isEmpty());
+  EXPECT_EQ(rig.Unit(3).IndicatorOn[2], 0);
+  EXPECT_EQ(rig.Unit(3).IndicatorUnknown[2], 1);
+  for (int n : {5, 9}) EXPECT_EQ(rig.Indicator(7, n)->BrushColor(), clGray) << n;
+  EXPECT_EQ(rig.Indicator(7, 6)->BrushColor(), clRed);
+  EXPECT_EQ(rig.Bus.Requests().size(), 16u + 2 * 24u);
+  ASSERT_EQ(rig.MessageTexts().size(), 1u);
+  EXPECT_EQ(rig.MessageTexts()[0],
+            "Information: Не удалось прочитать состояние устройств № 3, № 7.\r\n"
+            "Индикаторы, состояние которых неизвестно, показаны серым.\r\n"
+            "Повторите опрос: «Добавить устройство в систему».");
+  EXPECT_GT(rig.Tk.Messages()[0].TimeUs, rig.Bus.Requests().back().EndUs);  // after the poll
+
+  // A rescan that reads everything brings the indicator back to what the unit holds.
+  rig.Bus.Script = nullptr;
+  rig.Tk.ClearMessages();
+  rig.Form1().N3->trigger();
+  rig.Tk.RunUntilIdle();
+  EXPECT_EQ(rig.Indicator(3, 2)->BrushColor(), clLime);
+  EXPECT_TRUE(rig.Indicator(3, 2)->toolTip().isEmpty());
+  EXPECT_EQ(rig.Unit(3).IndicatorUnknown[2], 0);
+  EXPECT_TRUE(rig.MessageTexts().empty());
 }
 
 TEST(Poll, ASecondPollIsRefusedWhileOneRuns) {
@@ -455,6 +481,38 @@ TEST(Poll, ALinkFailureEndsThePollCleanly) {
   EXPECT_TRUE(rig.Form1().N3->isEnabled());
   EXPECT_EQ(ReadFileBytes("COM.ini"), "COM1\n");
   EXPECT_LE(rig.Bus.Requests().size(), 2u + 6u);
+}
+
+TEST(Poll, AnAdapterPulledMidPollAndPluggedBackIsUsedByTheNextRescanWithoutARestart) {
+  TPanelRig rig;
+  rig.AddUnit(2);
+  rig.AddUnit(5);
+  rig.Tk.At(250'000 + 5 * 60'000 + 10'000, [&] { rig.Platform.Unplug("COM1"); });
+  WriteFileBytes("COM.ini", "COM1\r\n");
+  rig.Start();
+  ASSERT_EQ(rig.Tk.Messages().size(), 1u);
+  EXPECT_EQ(rig.Tk.Messages()[0].Text.rfind("WriteFile function failed", 0), 0u) << rig.Tk.Messages()[0].Text;
+  EXPECT_FALSE(rig.Form1().ComPort1.Connected());  // the port closed itself on the dead device
+
+  // Still gone: the rescan says so and sends nothing.
+  rig.Tk.ClearMessages();
+  rig.Bus.ClearTrace();
+  rig.Form1().N3->trigger();
+  rig.Tk.RunUntilIdle();
+  ASSERT_EQ(rig.Tk.Messages().size(), 1u);
+  EXPECT_EQ(rig.Tk.Messages()[0].Text.rfind("Unable to open com port", 0), 0u) << rig.Tk.Messages()[0].Text;
+  EXPECT_TRUE(rig.Bus.Requests().empty());
+
+  // Back: the next rescan opens the device anew and finds both units.
+  rig.Platform.Replug("COM1");
+  rig.Tk.ClearMessages();
+  rig.Form1().N3->trigger();
+  rig.Tk.RunUntilIdle();
+  EXPECT_TRUE(rig.MessageTexts().empty()) << rig.MessageTexts()[0];
+  EXPECT_TRUE(rig.Form1().ComPort1.Connected());
+  EXPECT_EQ(FoundCount, 2);
+  EXPECT_EQ(rig.Bus.Requests().size(), 16u + 2 * 24u);
+  EXPECT_EQ(ReadFileBytes("COM.ini"), "COM1\r\n");
 }
 
 }  // namespace

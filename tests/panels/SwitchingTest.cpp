@@ -9,6 +9,7 @@
 #include "link/Frame.h"
 #include "link/Link.h"
 #include "link/LinkOperations.h"
+#include "link/RegisterMap.h"
 #include "panels/Poll.h"
 #include "settings/Form2.h"
 #include "tests/panels/PanelRig.h"
@@ -160,6 +161,54 @@ TEST(IndicatorSwitching, AReleaseWithoutPressIsActedOnOnlyOverAnIndicatorThatIsO
   EXPECT_EQ(rig.Indicator(3, 1)->BrushColor(), clRed);
 }
 
+TEST(IndicatorSwitching, AReadWithoutReplyWritesNothingKeepsTheColourAndTellsTheOperatorOnce) {
+  TPanelRig rig;
+  auto& unit = rig.AddUnit(3);
+  unit.SetRegister(0x6C, 0x01);
+  unit.SetRegister(0x74, 0x00);
+  rig.StartOnCom1();
+  unit.AddFault(TSimFault::Silent().For(cmdRead).Times(2));
+  for (int n : {10, 14}) {  // logo 2 on K2; the titles selection of K2
+    SCOPED_TRACE(n);
+    rig.Tk.ClearMessages();
+    const auto before = rig.Indicator(3, n)->BrushColor();
+    const uint8_t code = IndicatorRegisters[n];
+    EXPECT_EQ(rig.Click(3, n), Three(3, code));
+    EXPECT_EQ(rig.Indicator(3, n)->BrushColor(), before);
+    EXPECT_TRUE(rig.Indicator(3, n)->isEnabled());
+    ASSERT_EQ(rig.MessageTexts().size(), 1u);
+    EXPECT_EQ(rig.MessageTexts()[0], "Information: Устройство не подключено");
+    EXPECT_FALSE(LinkState.RegisterMode);
+  }
+  EXPECT_EQ(unit.Register(0x6C), 0x01);
+  EXPECT_EQ(ReadFileBytes("Status3.log"), "");  // the selection did not change either
+  // Answered again: the click switches as ever.
+  EXPECT_EQ(rig.Click(3, 10), Five(3, 0x6C, 0x03));
+  EXPECT_EQ(rig.Indicator(3, 10)->BrushColor(), clLime);
+}
+
+TEST(IndicatorSwitching, AClickOnAnUnknownIndicatorShowsWhatTheUnitHoldsAndSwitchesNothing) {
+  TPanelRig rig;
+  auto& unit = rig.AddUnit(3);
+  unit.SetRegister(0x8E, 0x01);
+  rig.Bus.Script = [&](const TWireFrame& request) -> std::optional<TReplyPlan> {
+    if (request.Command == cmdRead && unit.Pointer() == 0x8E) return TReplyPlan{};
+    return std::nullopt;
+  };
+  rig.StartOnCom1();
+  ASSERT_EQ(rig.Indicator(3, 3)->BrushColor(), clGray);
+  rig.Bus.Script = nullptr;
+  rig.Tk.ClearMessages();
+  EXPECT_EQ(rig.Click(3, 3), Three(3, 0x8E));
+  EXPECT_EQ(rig.Indicator(3, 3)->BrushColor(), clLime);
+  EXPECT_EQ(rig.Unit(3).IndicatorOn[3], 1);
+  EXPECT_EQ(unit.Register(0x8E), 0x01);
+  EXPECT_TRUE(rig.MessageTexts().empty());
+  // Now known, the next click switches it off.
+  EXPECT_EQ(rig.Click(3, 3), Five(3, 0x8E, 0x00));
+  EXPECT_EQ(rig.Indicator(3, 3)->BrushColor(), clRed);
+}
+
 TEST(TitlesButton, SwitchesTitlesOnAndOffOnTheSelectedChannels) {
   TPanelRig rig;
   auto& unit = rig.AddUnit(3);
@@ -197,16 +246,24 @@ TEST(TitlesButton, TheWriteToK4HasNoPacingWaitSoASilentUnitIsReported) {
   unit.AddFault(TSimFault::Silent().For(cmdWrite));
 
   const size_t mark = rig.Mark();
+  // Right after the write went out: the button is the operator's again and register mode is over, so the
+  // time-out that follows is reported.
+  bool enabledAfterWrite = false, registerModeAfterWrite = true;
+  rig.Tk.At(rig.Tk.NowUs() + 61'000, [&] {
+    enabledAfterWrite = rig.Button(3, pbTitles)->isEnabled();
+    registerModeAfterWrite = LinkState.RegisterMode;
+  });
   rig.Button(3, pbTitles)->click();
+  // The operation is over for the queue only once the write's time-out has run.
   const int64_t doneAt = rig.Tk.NowUs();
-  EXPECT_FALSE(LinkState.RegisterMode);
-  EXPECT_TRUE(rig.Button(3, pbTitles)->isEnabled());
   rig.Tk.RunUntilIdle();
+  EXPECT_TRUE(enabledAfterWrite);
+  EXPECT_FALSE(registerModeAfterWrite);
 
   const auto frames = rig.RequestsSince(mark);
   ASSERT_EQ(Describe(frames), (TWords{"sel 3 B4", "wr 3 01"}));
   EXPECT_EQ(frames[1].StartUs - frames[0].StartUs, 60'000);
-  EXPECT_EQ(doneAt, frames[1].StartUs);
+  EXPECT_EQ(doneAt, frames[1].StartUs + 250'000);
   ASSERT_EQ(rig.Tk.Messages().size(), 1u);
   EXPECT_EQ(rig.Tk.Messages()[0].Text, "Устройство не подключено");
   EXPECT_EQ(rig.Tk.Messages()[0].TimeUs, frames[1].StartUs + 250'000);
@@ -452,6 +509,66 @@ TEST(LinkOperations, APollAskedForDuringAClickRunsAfterItAndDropsReleasesOfTheOl
   EXPECT_EQ(rig.Indicator(7, 1)->BrushColor(), clRed);
   EXPECT_TRUE(rig.Indicator(7, 1)->isEnabled());
   EXPECT_TRUE(rig.MessageTexts().empty()) << rig.MessageTexts()[0];
+}
+
+// The reply the unit sent to `request`: the first frame from the units after it.
+TWireFrame ReplyTo(TPanelRig& rig, const TWireFrame& request) {
+  for (const auto& f : rig.Bus.Trace())
+    if (f.Direction == TTraceDirection::tdUnitsToHost && f.StartUs >= request.EndUs) return f;
+  ADD_FAILURE() << "no reply to " << Describe(request);
+  return {};
+}
+
+TEST(LinkOperations, ARescanAskedForDuringATitlesSwitchWaitsForTheLastWritesReplyAndFindsNoPhantom) {
+  TPanelRig rig;
+  rig.AddUnit(3);
+  WriteFileBytes("Status3.log", "0 0 0 1 0 0 0 0 0 0 \r\n");  // titles selected on K4 only
+  rig.StartOnCom1();
+  const size_t mark = rig.Mark();
+  // The rescan is asked for while the select to K4 waits; the bare write follows it.
+  rig.Tk.At(rig.Tk.NowUs() + 30'000, [&] { rig.Form1().N3->trigger(); });
+  rig.Button(3, pbTitles)->click();
+  rig.Tk.RunUntilIdle();
+
+  const auto frames = rig.RequestsSince(mark);
+  TWords expected{"sel 3 B4", "wr 3 01"};
+  for (int a = 1; a <= 16; ++a) {
+    expected.push_back("id " + std::to_string(a));
+    if (a == 3) {
+      const TWords reads = PollReads(3);
+      expected.insert(expected.end(), reads.begin(), reads.end());
+      expected.insert(expected.end(), {"sel 3 B4", "wr 3 01"});  // titles are on: the poll replays them
+    }
+  }
+  ASSERT_EQ(Describe(frames), expected);
+  // The first probe goes out only once the write's reply is complete: that reply cannot pass for unit 1.
+  EXPECT_GE(frames[2].StartUs, ReplyTo(rig, frames[1]).EndUs);
+  EXPECT_LT(frames[2].StartUs - ReplyTo(rig, frames[1]).EndUs, 1'000);
+  EXPECT_EQ(FoundCount, 1);
+  EXPECT_EQ(FoundUnits[1], 3);
+  EXPECT_FALSE(FileExists("Status1.log"));
+  EXPECT_TRUE(rig.MessageTexts().empty()) << rig.MessageTexts()[0];
+}
+
+TEST(LinkOperations, AClickQueuedBehindAnUnansweredBareWriteWaitsForItsTimeOutWhichIsReported) {
+  TPanelRig rig;
+  auto& unit = rig.AddUnit(3);
+  WriteFileBytes("Status3.log", "0 0 0 1 0 0 0 0 0 0 \r\n");
+  rig.StartOnCom1();
+  unit.AddFault(TSimFault::Silent().For(cmdWrite).Times(1));
+  const size_t mark = rig.Mark();
+  rig.Tk.At(rig.Tk.NowUs() + 30'000, [&] { TPanelRig::PressAndRelease(rig.Indicator(3, 1)); });
+  rig.Button(3, pbTitles)->click();
+  rig.Tk.RunUntilIdle();
+
+  const auto frames = rig.RequestsSince(mark);
+  ASSERT_EQ(Describe(frames), Joined({{"sel 3 B4", "wr 3 01"}, Five(3, 0x4E, 0x01)}));
+  ASSERT_EQ(rig.Tk.Messages().size(), 1u);
+  EXPECT_EQ(rig.Tk.Messages()[0].Text, "Устройство не подключено");
+  EXPECT_EQ(rig.Tk.Messages()[0].TimeUs, frames[1].StartUs + 250'000);
+  // Nothing went out on top of the awaited reply: the click starts once the time-out has run.
+  EXPECT_GE(frames[2].StartUs, frames[1].StartUs + 250'000);
+  EXPECT_EQ(rig.Indicator(3, 1)->BrushColor(), clLime);
 }
 
 TEST(FailedFileWrites, AnIndicatorKeepsItsStateAndNothingIsWrittenToTheUnit) {

@@ -23,7 +23,10 @@ bool EndsSoon(TCustomComPort& port) {
 struct ComEventThread : ::testing::Test {
   TVirtualToolkit tk;
   TRecordingComPlatform platform{&tk};
-  TComPort port{&platform};
+  // Held so that tear-down can end the port, and every event thread it ever had, while the toolkit those
+  // threads report to is still installed.
+  std::unique_ptr<TComPort> portHolder = std::make_unique<TComPort>(&platform);
+  TComPort& port = *portHolder;
   std::vector<std::string> fired;
 
   void SetUp() override {
@@ -50,13 +53,20 @@ struct ComEventThread : ::testing::Test {
     RecordSignals(port, fired);
   }
   void TearDown() override {
-    port.OnCTSChange = nullptr;
-    port.OnDSRChange = nullptr;
-    port.OnRLSDChange = nullptr;
+    // A test's handlers may capture its locals, gone by now; a batch delivered while closing must not
+    // reach them.
+    for (auto* handler : {&port.OnCTSChange, &port.OnDSRChange, &port.OnRLSDChange})
+      *handler = nullptr;
+    for (auto* handler : {&port.OnRxFlag, &port.OnTxEmpty, &port.OnRing, &port.OnBreak, &port.OnRx80Full,
+                          &port.OnDeviceLost})
+      *handler = nullptr;
+    port.OnRxChar = nullptr;
+    port.OnError = nullptr;
     try {
       port.Close();
     } catch (...) {
     }
+    portHolder.reset();
     SetToolkit(nullptr);
   }
 };
@@ -115,15 +125,52 @@ TEST_F(ComEventThread, AWaitThatCannotStartEndsTheThreadWithoutSpinning) {
   EXPECT_FALSE(port.Connected());
 }
 
-TEST_F(ComEventThread, AFailedWaitEndsTheThreadAndThePortStaysOpen) {
+TEST_F(ComEventThread, AFailedWaitEndsTheThreadAndThePortClosesItselfSoTheNextOpenOpensAnew) {
   OpenAndWatchSignals();
+  int lost = 0;
+  port.OnDeviceLost = [&](TCustomComPort* sender) {
+    EXPECT_FALSE(sender->Connected());
+    ++lost;
+  };
   platform.Fail("WaitForStopOrRecord", 6, -1);
   platform.RaiseEvents(EV_RING);  // taken by the wait already in progress
   tk.RunUntilIdle();
   ASSERT_TRUE(platform.WaitForCall("CloseEvent"));
   EXPECT_EQ(platform.Count("WaitForStopOrRecord"), 2);
-  EXPECT_EQ(fired, std::vector<std::string>{"Ring"});
+  EXPECT_EQ(fired, (std::vector<std::string>{"Ring", "CTS 0", "DSR 0", "RLSD 0"}));
+  EXPECT_FALSE(port.Connected());
+  EXPECT_TRUE(port.DeviceLost());
+  EXPECT_EQ(lost, 1);
+  EXPECT_EQ(platform.Count("CloseHandle"), 1);
+  EXPECT_TRUE(tk.Messages().empty());  // the next exchange tells the operator, if it fails again
+
+  port.Open();
   EXPECT_TRUE(port.Connected());
+  EXPECT_FALSE(port.DeviceLost());
+  EXPECT_EQ(platform.Count("CreateFile"), 2);
+}
+
+TEST_F(ComEventThread, AFailedTransferClosesThePortAndAStopDuringAWaitIsNoLoss) {
+  OpenAndWatchSignals();
+  int lost = 0;
+  port.OnDeviceLost = [&](TCustomComPort*) { ++lost; };
+  platform.Fail("WriteFile", 31, -1);
+  uint8_t byte = 0x55;
+  try {
+    port.Write(&byte, 1);
+    ADD_FAILURE() << "no error";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.Code, 2);
+    EXPECT_EQ(e.OsError, 31);
+  }
+  EXPECT_FALSE(port.Connected());
+  EXPECT_EQ(lost, 1);
+  // An ordinary close, with its stop signal ending the wait, loses nothing.
+  port.Open();
+  port.Close();
+  tk.RunUntilIdle();
+  EXPECT_EQ(lost, 1);
+  EXPECT_FALSE(port.DeviceLost());
 }
 
 TEST_F(ComEventThread, AHandlerErrorEndsTheThreadAfterItsExitStepsAndIsShown) {

@@ -144,8 +144,9 @@ TEST(RegisterFile, TheDemoFileDescribesEveryAdjustableValueOfUnits3And7) {
 TEST(UnitSimOptions, FaultsAndUnitsParse) {
   const auto o = ParseUnitSimOptions({"--units", "3,7", "--link=/tmp/l", "--delay", "0.5", "--status",
                                       "3:0x84,cmd=setaddress,times=1", "--split", "7:3/20",
-                                      "--stray-after", "3:AA55/5", "--oversize", "7"});
+                                      "--stray-after", "3:AA55/5", "--oversize", "7", "--drop-gap", "1.5"});
   EXPECT_EQ(o.Units, (std::vector<uint8_t>{3, 7}));
+  EXPECT_EQ(o.DropGapUs, 1'500);
   EXPECT_EQ(o.Link, "/tmp/l");
   EXPECT_EQ(o.DelayUs, 500);
   ASSERT_EQ(o.Faults.size(), 4u);
@@ -180,6 +181,7 @@ TEST(UnitSimOptions, BadCommandLinesSayWhatIsWrong) {
       {{"--units", "3,3"}, "--units: address 3 is given twice"},
       {{"--units", "300"}, "--units: 300 is out of range (0 to 255)"},
       {{"--delay", "fast"}, "--delay: \"fast\" is not a time in milliseconds"},
+      {{"--drop-gap", "-1"}, "--drop-gap: \"-1\" is not a time in milliseconds"},
       {{"--status", "3"}, "--status 3: expected --status ADDRESS:STATUS"},
       {{"--silent", "3:1"}, "--silent 3:1: --silent takes only an address"},
       {{"--split", "3:3"}, "--split 3:3: expected --split ADDRESS:BYTES/MS"},

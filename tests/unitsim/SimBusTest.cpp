@@ -113,6 +113,40 @@ TEST_F(SimBusTest, APartialFrameIsDroppedAfterMoreThanTenMillisecondsOfSilence) 
   EXPECT_EQ(unit.Pointer(), 0x60);
 }
 
+TEST_F(SimBusTest, AFrameThatCameInBurstsKeepsThemAndAStricterGapDropsIt) {
+  auto frame = Select(3, 0x42);
+  bench.Send({frame.begin(), frame.begin() + 6});
+  bench.RunUntil(1563 + 2'000);
+  bench.Send({frame.begin() + 6, frame.end()});
+  bench.RunFor(50'000);
+  auto requests = bench.Bus.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].Pieces, (std::vector<TTracePiece>{{0, 1563, 6}, {3563, 3563 + 2344, 9}}));
+  EXPECT_NE(WireFrameJson(requests[0]).find("\"pieces\":"), std::string::npos);
+
+  // Written whole, a frame has no pieces at all.
+  bench.Bus.ClearTrace();
+  bench.Send(frame);
+  bench.RunFor(50'000);
+  ASSERT_EQ(bench.Bus.Requests().size(), 1u);
+  EXPECT_TRUE(bench.Bus.Requests()[0].Pieces.empty());
+
+  // With 1 ms allowed, the same 2 ms pause drops the frame's start; its rest is no frame either.
+  bench.Bus.ClearTrace();
+  bench.Bus.SetDropGapUs(1'000);
+  const int64_t t0 = bench.Clock.Now;
+  bench.Send({frame.begin(), frame.begin() + 6});
+  bench.RunUntil(t0 + 1563 + 2'000);
+  bench.Send({frame.begin() + 6, frame.end()});
+  bench.RunFor(50'000);
+  EXPECT_TRUE(bench.Bus.Requests().empty());
+  const auto trace = bench.Bus.Trace();
+  ASSERT_EQ(trace.size(), 2u);
+  EXPECT_EQ(trace[0].Kind, TTraceKind::tkPartial);
+  EXPECT_EQ(trace[1].Kind, TTraceKind::tkGarbage);
+  EXPECT_EQ(unit.Pointer(), 0x42);  // still where the first frame left it
+}
+
 TEST_F(SimBusTest, WrongLineSettingsAndBadChecksumsGetNoAnswer) {
   const auto frame = Identify(3);
   bench.Bus.HostWrite(frame.data(), frame.size(), true);
