@@ -49,7 +49,7 @@ struct TModel {
   bool Rejected = false;
   std::array<uint8_t, RxBufferSize + 1> Buffer{};
   uint8_t CurrentValue = 0, Minimum = 0, Maximum = 0, Default = 0, Step = 0;
-  bool StepPending = false;
+  bool StepPending = false, ReadAnswered = false;
   int StepCalls = 0, AcceptCalls = 0;
   std::vector<std::string> StatusBoxes;
 
@@ -77,11 +77,13 @@ struct TModel {
     if (s.Command == cmdRead && s.RegisterMode) {
       if (s.Value == 1) {
         CurrentValue = Buffer[data];
+        ReadAnswered = true;
       } else if (s.Value == 4 && Position >= data + 3) {  // only bytes this reply has brought
         Minimum = Buffer[data];
         Maximum = Buffer[data + 1];
         Default = Buffer[data + 2];
         Step = Buffer[data + 3];
+        ReadAnswered = true;
       }
     }
     if (s.Command == cmdSetAddress) ++AcceptCalls;
@@ -134,7 +136,8 @@ void Deliver(TCustomComPort* sender, int32_t count) {
     m.NewReply();
   }
   FUZZ_CHECK(s.ReplyRejected == m.Rejected, "ReplyRejected is " << s.ReplyRejected << " before a batch");
-  m.StepPending = s.StepPending;  // the settings window sets it before its write
+  m.StepPending = s.StepPending;    // the settings window sets it before its write
+  m.ReadAnswered = s.ReadAnswered;  // every read request clears it
   CheckAgainstModel("before a batch");
   FUZZ_CHECK(Run.Read + size_t(count) <= Run.Sent.size(),
              "the port offers " << count << " bytes, " << Run.Sent.size() - Run.Read << " were sent");
@@ -156,6 +159,7 @@ void Deliver(TCustomComPort* sender, int32_t count) {
   FUZZ_CHECK(s.ReplyRejected == m.Rejected, "ReplyRejected is " << s.ReplyRejected << " after a batch");
   FUZZ_CHECK(!s.ReplyTimedOut, "a batch left ReplyTimedOut set");
   FUZZ_CHECK(s.StepPending == m.StepPending, "StepPending is " << s.StepPending << " after a batch");
+  FUZZ_CHECK(s.ReadAnswered == m.ReadAnswered, "ReadAnswered is " << s.ReadAnswered << " after a batch");
   CheckAgainstModel("after a batch");
 }
 
@@ -312,10 +316,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   static TLinkRig rig;
   Rig = &rig;
   // The port reports no received bytes itself here; the harness hands them over (see Poll). Its event
-  // thread waits for a break, which the simulated line never shows.
+  // thread waits for a break, which the simulated line never shows. The link's own look at the port
+  // when the reply timer runs out goes through the same checked hand-over.
   rig.Port.Close();
   rig.Port.SetEvents(MakeEvents({evBreak}));
-  rig.Port.OnRxChar = nullptr;
+  rig.Port.OnRxChar = [](TCustomComPort* sender, int32_t count) {
+    if (Run.InHandler) return;  // the link itself does not look inside a batch
+    Deliver(sender, count);
+  };
   rig.Port.Open();
   rig.Bus.Script = [](const TWireFrame& request) -> std::optional<TReplyPlan> { return Reply(request); };
   rig.Tk.OnMessage = [](const TVirtualToolkit::TMessageRecord& box) {
