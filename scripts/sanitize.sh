@@ -44,9 +44,15 @@ run_kind() {
   local reports=$PWD/$dir/sanitizer-reports
   echo "== $kind: building $targets in $dir"
   local started=$SECONDS
+  : >"$dir.log"
   for target in $targets; do
-    configure_and_build "$dir" "$target" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
-      -DCMAKE_CXX_FLAGS="$flags -fno-omit-frame-pointer" >/dev/null
+    # Only the compiler's complaints are shown; a build that fails fails the run.
+    if ! configure_and_build "$dir" "$target" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+      -DCMAKE_CXX_FLAGS="$flags -fno-omit-frame-pointer" >>"$dir.log" 2>&1; then
+      grep -E -A5 'error|Error' "$dir.log" | head -60 >&2
+      echo "== $kind: the build failed (all of it in $dir.log)" >&2
+      return 1
+    fi
   done
   echo "== $kind: built in $((SECONDS - started)) s; testing"
   rm -rf "$reports" && mkdir -p "$reports"

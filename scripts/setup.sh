@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth x11-utils imagemagick
+  xdotool strace libxtst-dev
   fonts-dejavu-core fonts-liberation
 )
 
