@@ -15,10 +15,7 @@ TApplicationWindows::TApplicationWindows(TComPlatform* platform) {
   Form1->Form8 = Form8.get();
 
   TLinkHooks hooks;
-  hooks.EnableStepButtons = [this] {
-    Form2->BitBtn2->setEnabled(true);
-    Form2->BitBtn3->setEnabled(true);
-  };
+  hooks.EnableStepButtons = [this] { Form2->EnableStepButtons(); };
   hooks.AddressAccepted = [this] {
     Form7->hide();
     Form9->show();
@@ -33,9 +30,7 @@ TApplicationWindows::TApplicationWindows(TComPlatform* platform) {
   host.SavePortName = [this] { SavePortName(Form1->ComPort1); };
   host.ShowAddressDialog = [this] { Form7->show(); };
   host.ClosePortDialog = [this] { Form8->close(); };
-  host.ShowSettings = [this] {
-    if (!Form2->isVisible()) Form2->show();
-  };
+  host.ShowSettings = [this](int address) { Form2->ShowForUnit(address); };
   // Every way to start a poll is closed while one runs or waits to run.
   host.PollActiveChanged = [this](bool active) {
     Form1->N3->setEnabled(!active);

@@ -70,7 +70,9 @@ void DispatchReply() {
     s.StepPending = false;
     if (link.Hooks.EnableStepButtons) link.Hooks.EnableStepButtons();
   }
-  if (s.Command == cmdRead && s.RegisterMode) {
+  // A reply that carries fewer data bytes than were asked for holds no value: what would be taken from it
+  // is its checksum and bytes left over from earlier replies.
+  if (s.Command == cmdRead && s.RegisterMode && s.RxBuffer[FrameLengthOffset + 1] >= s.Value) {
     if (s.Value == 1) {
       s.CurrentValue = s.RxBuffer[data];
       s.ReadAnswered = true;

@@ -217,6 +217,8 @@ void PollUnits() {
   LinkState.ReplyTimedOut = false;
   FoundCount = 0;
   for (int a = 1; a <= PolledAddressCount; ++a) {
+    // A reply still on its way (a unit slower than the pacing wait) must not pass for this address's.
+    WaitForQuietLine();
     ProbeDevice(uint8_t(a));
     form.ProgressBar1->setValue(a);
     if (LinkState.ReplyTimedOut) continue;

@@ -18,7 +18,7 @@ struct TPanelsHost {
   std::function<void()> SavePortName;       // rewrite "COM.ini"
   std::function<void()> ShowAddressDialog;  // the set-address dialog
   std::function<void()> ClosePortDialog;    // the port selection dialog
-  std::function<void()> ShowSettings;       // the settings window
+  std::function<void(int)> ShowSettings;    // the settings window, for the unit at this address
   std::function<void(bool)> PollActiveChanged;  // a poll was asked for, or has ended
 };
 

@@ -193,7 +193,7 @@ void PanelButtonClick(TPanelButton* Sender) {
       // The window works on the unit at Address. While another operation is on the link its address must
       // stay, so the new one is taken when that operation ends.
       RunLinkOperation([a] { LinkState.Address = uint8_t(a); });
-      if (PanelsHost().ShowSettings) PanelsHost().ShowSettings();
+      if (PanelsHost().ShowSettings) PanelsHost().ShowSettings(a);
       break;
     default:
       break;

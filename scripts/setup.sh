@@ -8,8 +8,8 @@ packages=(
   build-essential cmake pkg-config
   qt6-base-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  xvfb xauth x11-utils imagemagick
-  xdotool strace libxtst-dev
+  xvfb xauth x11-utils imagemagick xdotool
+  strace libxtst-dev
   fonts-dejavu-core fonts-liberation
 )
 

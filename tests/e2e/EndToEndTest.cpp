@@ -11,6 +11,7 @@
 #include "link/Frame.h"
 #include "link/FrameCrc.h"
 #include "link/RegisterMap.h"
+#include "tests/e2e/EndToEndSupport.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/WireTraceFile.h"
@@ -53,32 +54,8 @@ std::vector<std::string> StatusFiles(const std::string& dir) {
   return names;
 }
 
-TChildProcess::TOptions Simulator(const std::string& dir, std::vector<std::string> extra = {}) {
-  std::vector<std::string> args{"--units", "3,7", "--registers", SourceDir() + "/unitsim/demo-registers.txt",
-                                "--link", dir + "/tty", "--trace", dir + "/trace.jsonl", "--state",
-                                dir + "/units.txt"};
-  args.insert(args.end(), extra.begin(), extra.end());
-  return {BinDir() + "/orvel-unitsim", args, dir, {}, dir + "/unitsim.out"};
-}
-
 TChildProcess::TOptions Program(const std::string& dir) {
   return {BinDir() + "/orvel-control", {}, dir, {"QT_QPA_PLATFORM=offscreen"}, dir + "/program.out"};
-}
-
-// Waits for the simulator's link to its terminal; false (with the reason recorded) if it never came up.
-::testing::AssertionResult SimulatorUp(TChildProcess& sim, const std::string& link) {
-  if (WaitUntil([&] { return fs::is_symlink(link) || !sim.Running(); }, 10s) && sim.Running())
-    return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << sim.Describe() << "\n" << sim.Output();
-}
-
-// SIGTERM, as a session manager ends a program; it must go within a few seconds and not by a crash.
-void Terminate(TChildProcess& process) {
-  process.Signal(SIGTERM);
-  ASSERT_TRUE(process.WaitForExit(10s)) << process.Describe() << " after SIGTERM";
-  EXPECT_TRUE((process.Signalled() && process.TermSignal() == SIGTERM) ||
-              (process.Exited() && process.ExitCode() == 0))
-      << process.Describe() << "\n" << process.Output();
 }
 
 TEST(EndToEnd, ProgramPollsTwoSimulatedUnitsOverAPseudoTerminal) {

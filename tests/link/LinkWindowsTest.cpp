@@ -69,8 +69,11 @@ TEST(LinkInTheProgram, WriteReplyReenablesBothStepButtons) {
   TProgramRig rig;
   rig.AddUnit(1);
   auto& form2 = *rig.Windows->Form2;
-  form2.BitBtn2->setEnabled(true);
+  form2.ShowForUnit(1);
+  form2.TreeView1->setCurrentItem(form2.NodeAt(11));  // K1 brightness: "+" and "-" can step it
+  rig.Tk.RunUntilIdle();
   form2.BitBtn3->setEnabled(false);  // "-" was clicked
+  ASSERT_TRUE(form2.BitBtn2->isEnabled());
   LinkState.StepPending = true;
   LinkState.RegisterMode = true;
   LinkState.Address = 1;

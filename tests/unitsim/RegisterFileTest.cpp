@@ -134,6 +134,13 @@ TEST(RegisterFile, TheDemoFileDescribesEveryAdjustableValueOfUnits3And7) {
     EXPECT_EQ(described, expected);
     TSimUnit unit;
     setup.ApplyTo(unit);
+    // The settings window finds every value on its scale and every switch on or off.
+    for (auto& [code, d] : setup.Descriptors) {
+      const int value = unit.Register(code);
+      EXPECT_TRUE(value >= d.Minimum && value <= d.Maximum && (value - d.Minimum) % d.Step == 0) << int(code);
+    }
+    for (uint8_t base : TSimUnit::ChannelBases)
+      for (uint8_t offset : {0x08, 0x0A, 0x10}) EXPECT_LE(unit.Register(uint8_t(base + offset)), 1);
     int barsOrLogos = 0;
     for (uint8_t base : TSimUnit::ChannelBases)
       barsOrLogos += (unit.Register(uint8_t(base + 0x0C)) & 3) + (unit.Register(uint8_t(base + 0x0E)) & 1);
