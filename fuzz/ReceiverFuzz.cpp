@@ -74,11 +74,12 @@ struct TModel {
       StepPending = false;
       ++StepCalls;
     }
-    if (s.Command == cmdRead && s.RegisterMode) {
+    // A reply with fewer data bytes than asked for holds no value.
+    if (s.Command == cmdRead && s.RegisterMode && Length >= s.Value) {
       if (s.Value == 1) {
         CurrentValue = Buffer[data];
         ReadAnswered = true;
-      } else if (s.Value == 4 && Position >= data + 3) {  // only bytes this reply has brought
+      } else if (s.Value == 4) {
         Minimum = Buffer[data];
         Maximum = Buffer[data + 1];
         Default = Buffer[data + 2];

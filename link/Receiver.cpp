@@ -76,8 +76,7 @@ void DispatchReply() {
     if (s.Value == 1) {
       s.CurrentValue = s.RxBuffer[data];
       s.ReadAnswered = true;
-    } else if (s.Value == 4 && s.RxCount >= data + 3) {
-      // A reply that ended before offset 12 would hand over what an earlier reply left in the buffer.
+    } else if (s.Value == 4) {
       s.Minimum = s.RxBuffer[data];
       s.Maximum = s.RxBuffer[data + 1];
       s.Default = s.RxBuffer[data + 2];
