@@ -107,10 +107,29 @@ bool WriterGone(long pid) {
   return ended;
 }
 #else
+// A killed process whose parent has not collected it yet still holds its id, but writes nothing more.
+bool Zombie(long pid) {
+#ifdef __linux__
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+  std::FILE* f = std::fopen(path, "r");
+  if (!f) return false;
+  char text[512] = {};
+  const size_t n = std::fread(text, 1, sizeof text - 1, f);
+  std::fclose(f);
+  text[n] = '\0';
+  // The state follows the command name, which is in parentheses and may hold anything.
+  const char* close = std::strrchr(text, ')');
+  return close && close[1] == ' ' && close[2] == 'Z';
+#else
+  return false;
+#endif
+}
+
 bool WriterGone(long pid) {
   if (pid == long(::getpid())) return true;
   // EPERM: it runs, as another user; only "no such process" means gone.
-  return ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+  return (::kill(pid_t(pid), 0) != 0 && errno == ESRCH) || Zombie(pid);
 }
 #endif
 

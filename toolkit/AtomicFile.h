@@ -10,8 +10,9 @@
 void WriteFileReplacing(const std::string& path, const std::string& content);
 
 // Removes from `directory` the temporary files of replacements whose writer was killed part-way: names
-// "<file>.orvel-<process id>-<8 hex digits>.tmp" whose process no longer runs (or is this very process,
-// which has written nothing yet when it starts). Nothing else is touched, and a file that cannot be
+// "<file>.orvel-<process id>-<8 hex digits>.tmp" whose process no longer runs (it is gone, or killed and
+// not yet collected by its parent; or it is this very process, which has written nothing yet when it
+// starts). Nothing else is touched, and a file that cannot be
 // removed is passed over. Returns the names removed.
 std::vector<std::string> RemoveStaleTemporaryFiles(const std::string& directory);
 

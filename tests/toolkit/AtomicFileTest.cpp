@@ -88,10 +88,12 @@ TEST(AtomicFile, StartUpRemovesOnlyTheTemporaryFilesOfWritersThatAreGone) {
   EXPECT_EQ(Entries(), expectedLeft);
   for (auto& name : kept) EXPECT_EQ(ReadFileBytes(name), "keep") << name;
 
-  // Once the writer is gone, its file goes too.
+  // Once the writer is killed, its file goes too, even before its parent has collected it.
   ::kill(worker, SIGKILL);
-  ::waitpid(worker, nullptr, 0);
+  siginfo_t ended{};
+  ASSERT_EQ(::waitid(P_PID, id_t(worker), &ended, WEXITED | WNOWAIT), 0);  // a zombie now
   EXPECT_EQ(RemoveStaleTemporaryFiles("."), std::vector<std::string>{kept[2]});
+  ::waitpid(worker, nullptr, 0);
   // A directory that cannot be read is passed over.
   EXPECT_TRUE(RemoveStaleTemporaryFiles("no-such-directory").empty());
 }
