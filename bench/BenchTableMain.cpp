@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/FaultTrials.h"
+#include "tests/support/TestEnvironment.h"
 
 namespace {
 
@@ -33,9 +34,9 @@ std::string Addresses(int units) {
 }
 
 // One start of the program and its poll; the session stays for more measurements when `keep` is given.
-TPollFigures MeasurePoll(TXDisplay& display, int units, std::unique_ptr<TProgramSession>* keep = nullptr) {
+TPollFigures MeasurePoll(TXSession& display, int units, std::unique_ptr<TProgramSession>* keep = nullptr) {
   TPollFigures f;
-  auto session = std::make_unique<TProgramSession>(&display, Addresses(units));
+  auto session = std::make_unique<TProgramSession>(display, Addresses(units));
   session->StartSimulator();
   session->MarkPortFile();
   const int64_t spawned = MonotonicUs();
@@ -66,7 +67,8 @@ TPollFigures MeasurePoll(TXDisplay& display, int units, std::unique_ptr<TProgram
 }  // namespace
 
 int main() {
-  TXDisplay display;
+  TScratchDirectory scratch(false);
+  TXSession display(scratch.Path());
   std::vector<std::string> rows;
   char text[256];
 

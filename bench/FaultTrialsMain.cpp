@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/support/FaultTrials.h"
+#include "tests/support/TestEnvironment.h"
 
 namespace {
 
@@ -19,8 +20,9 @@ constexpr double IdleShare = 0.02;
 
 void LinkTrials(const char* what, int trials, std::mt19937& random,
                 TLinkFaultTrial (*trial)(TProgramSession&, std::mt19937&)) {
-  TXDisplay display;
-  TProgramSession session(&display, "3");
+  TScratchDirectory scratch(false);
+  TXSession display(scratch.Path());
+  TProgramSession session(display, "3");
   session.StartSimulator();
   if (const std::string failed = StartProgramAndPoll(session); !failed.empty()) {
     std::printf("%s: %s\n", what, failed.c_str());
@@ -47,8 +49,9 @@ void LinkTrials(const char* what, int trials, std::mt19937& random,
 }
 
 void ReplaceTrials(int trials, std::mt19937& random) {
-  TXDisplay display;
-  TProgramSession session(&display, "3");
+  TScratchDirectory scratch(false);
+  TXSession display(scratch.Path());
+  TProgramSession session(display, "3");
   session.StartSimulator();
   int applied = 0, beforeRename = 0, torn = 0, empty = 0, leftOver = 0;
   for (int i = 1; i <= trials; ++i) {

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "tests/support/FaultTrials.h"
+#include "tests/support/TestEnvironment.h"
 
 namespace {
 
@@ -22,8 +23,9 @@ void ExpectSurvived(const TLinkFaultTrial& trial) {
 }
 
 TEST(FaultTrial, SimulatorKilledDuringAPollIsReportedAndARescanFindsTheUnitAgain) {
-  TXDisplay display;
-  TProgramSession session(&display, "3");
+  TScratchDirectory scratch(false);
+  TXSession display(scratch.Path());
+  TProgramSession session(display, "3");
   session.StartSimulator();
   ASSERT_EQ(StartProgramAndPoll(session), "");
   std::mt19937 random(11);
@@ -31,8 +33,9 @@ TEST(FaultTrial, SimulatorKilledDuringAPollIsReportedAndARescanFindsTheUnitAgain
 }
 
 TEST(FaultTrial, SimulatorKilledDuringAClickIsReportedAndARescanFindsTheUnitAgain) {
-  TXDisplay display;
-  TProgramSession session(&display, "3");
+  TScratchDirectory scratch(false);
+  TXSession display(scratch.Path());
+  TProgramSession session(display, "3");
   session.StartSimulator();
   ASSERT_EQ(StartProgramAndPoll(session), "");
   std::mt19937 random(12);
@@ -40,8 +43,9 @@ TEST(FaultTrial, SimulatorKilledDuringAClickIsReportedAndARescanFindsTheUnitAgai
 }
 
 TEST(FaultTrial, ProgramKilledWhileReplacingComIniLeavesNeitherATornFileNorItsTemporary) {
-  TXDisplay display;
-  TProgramSession session(&display, "3");
+  TScratchDirectory scratch(false);
+  TXSession display(scratch.Path());
+  TProgramSession session(display, "3");
   session.StartSimulator();
   std::mt19937 random(13);
   // 100 ms in: inside the slowed fsync of the new file, before the rename; 500 ms in: inside the fsync of

@@ -60,7 +60,7 @@ void Reset(TProgramSession& session, const TLinkFaultTrial& trial) {
 std::string StartProgramAndPoll(TProgramSession& session) {
   session.MarkPortFile();
   session.StartProgram();
-  if (session.MainWindow().empty()) return "the main window did not appear: " + session.ProgramProcess().Describe();
+  if (!session.MainWindow()) return "the main window did not appear: " + session.ProgramProcess().Describe();
   if (!session.WaitForPortFileReplaced(PollLimit))
     return "the poll did not end within a minute (" + std::to_string(session.RequestsSent()) + " requests)";
   return {};

@@ -15,6 +15,7 @@
 
 #include "tests/support/TestEnvironment.h"
 
+// Last: Xlib defines names (Status, None) that other headers use.
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
@@ -32,14 +33,6 @@ constexpr int RowTop[6] = {0, 60, 92, 122, 152, 182};
 
 void Pause(int ms) { std::this_thread::sleep_for(TMilliseconds(ms)); }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    if (!line.empty()) lines.push_back(line);
-  return lines;
-}
-
 }  // namespace
 
 int64_t MonotonicUs() {
@@ -48,75 +41,7 @@ int64_t MonotonicUs() {
   return int64_t(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
 }
 
-std::string FindOnPath(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::istringstream dirs(path ? path : "/usr/bin:/bin");
-  for (std::string dir; std::getline(dirs, dir, ':');)
-    if (!dir.empty() && ::access((dir + "/" + name).c_str(), X_OK) == 0) return dir + "/" + name;
-  return {};
-}
-
-TXDisplay::TXDisplay() {
-  const std::string xvfb = FindOnPath("Xvfb");
-  if (xvfb.empty()) throw std::runtime_error("Xvfb is not installed");
-  // Spread over the numbers so that sessions started side by side rarely try the same one.
-  for (int n = 100 + int(::getpid() % 400), tries = 0; tries < 50; ++n, ++tries) {
-    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-    if (fs::exists(socket) || fs::exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
-    name_ = ":" + std::to_string(n);
-    server_ = std::make_unique<TChildProcess>(TChildProcess::TOptions{
-        xvfb, {name_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, "", {}, ""});
-    if (WaitUntil([&] { return fs::exists(socket) || !server_->Running(); }, TMilliseconds(10'000)) &&
-        server_->Running())
-      return;
-    server_.reset();
-  }
-  throw std::runtime_error("no X display could be started");
-}
-
-TXDisplay::~TXDisplay() {
-  if (connection_) XCloseDisplay(static_cast<Display*>(connection_));
-  if (server_) {
-    server_->Signal(SIGTERM);
-    server_->WaitForExit(TMilliseconds(5000));
-  }
-}
-
-int64_t TXDisplay::Click(int x, int y) {
-  if (!connection_) connection_ = XOpenDisplay(name_.c_str());
-  auto* display = static_cast<Display*>(connection_);
-  if (!display) throw std::runtime_error("cannot connect to the X display " + name_);
-  XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
-  XSync(display, False);
-  // Apart, as a hand would: a press and release in one instant may reach the program as one event.
-  std::this_thread::sleep_for(TMilliseconds(50));
-  XTestFakeButtonEvent(display, 1, True, CurrentTime);
-  XSync(display, False);
-  std::this_thread::sleep_for(TMilliseconds(50));
-  XTestFakeButtonEvent(display, 1, False, CurrentTime);
-  XSync(display, False);
-  return MonotonicUs();
-}
-
-std::vector<std::string> TXDisplay::XDoTool(const std::vector<std::string>& arguments) const {
-  static const std::string xdotool = FindOnPath("xdotool");
-  if (xdotool.empty()) throw std::runtime_error("xdotool is not installed");
-  char name[] = "/tmp/orvel-xdotool-XXXXXX";
-  const int fd = ::mkstemp(name);
-  if (fd >= 0) ::close(fd);
-  std::vector<std::string> lines;
-  {
-    TChildProcess run({xdotool, arguments, "", {Environment()}, name});
-    run.WaitForExit(TMilliseconds(20'000));
-    // What it writes about X errors goes to the same file; only its answers are numbers or KEY=VALUE.
-    for (auto& line : Lines(run.Output()))
-      if (line.find("rror") == std::string::npos) lines.push_back(line);
-  }
-  ::unlink(name);
-  return lines;
-}
-
-TProgramSession::TProgramSession(TXDisplay* display, std::string units)
+TProgramSession::TProgramSession(TXSession& display, std::string units)
     : display_(display), units_(std::move(units)) {
   std::string pattern = (fs::temp_directory_path() / "orvel-session-XXXXXX").string();
   if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a working directory");
@@ -127,6 +52,7 @@ TProgramSession::TProgramSession(TXDisplay* display, std::string units)
 }
 
 TProgramSession::~TProgramSession() {
+  if (connection_) XCloseDisplay(static_cast<Display*>(connection_));
   program_.reset();
   simulator_.reset();
   std::error_code ignored;
@@ -175,11 +101,6 @@ size_t TProgramSession::RequestsSent() const {
 void TProgramSession::StartProgram(std::vector<std::string> wrapper) {
   static int runs = 0;
   ++runs;
-  std::vector<std::string> environment;
-  if (display_)
-    environment = {display_->Environment(), "QT_QPA_PLATFORM=xcb"};
-  else
-    environment = {"QT_QPA_PLATFORM=offscreen"};
   std::string program = BinDir() + "/orvel-control";
   std::vector<std::string> arguments;
   if (!wrapper.empty()) {
@@ -187,9 +108,9 @@ void TProgramSession::StartProgram(std::vector<std::string> wrapper) {
     arguments.push_back(program);
     program = wrapper.front();
   }
-  mainWindow_.clear();
-  program_ = std::make_unique<TChildProcess>(TChildProcess::TOptions{
-      program, arguments, directory_, environment, directory_ + "/program-" + std::to_string(runs) + ".out"});
+  mainWindow_ = 0;
+  program_ = std::make_unique<TChildProcess>(display_.On(
+      {program, arguments, directory_, {}, directory_ + "/program-" + std::to_string(runs) + ".out"}));
   wrapped_ = !wrapper.empty();
 }
 
@@ -240,27 +161,19 @@ double TProgramSession::ProgramCpuShare(TMilliseconds span) {
   return (ProgramCpuSeconds() - before) / ((MonotonicUs() - start) / 1e6);
 }
 
-std::string TProgramSession::MainWindow(TMilliseconds limit) {
-  if (!mainWindow_.empty() || !display_) return mainWindow_;
-  WaitUntil([&] {
-    auto ids = display_->XDoTool({"search", "--onlyvisible", "--pid", std::to_string(ProgramPid()), "--name",
-                                  std::string("^") + MainTitle + "$"});
-    if (!ids.empty()) mainWindow_ = ids.front();
-    return !mainWindow_.empty() || !ProgramRunning();
-  }, limit);
+TXSession::TWindow TProgramSession::MainWindow(TMilliseconds limit) {
+  // Boxes carry the program's name too; the main window is the tall one.
+  if (!mainWindow_)
+    mainWindow_ = display_.FindWindow(MainTitle, limit, [](const TXSession::TGeometry& g) { return g.Height > 200; });
   return mainWindow_;
 }
 
-std::vector<std::string> TProgramSession::MessageBoxes() {
-  std::vector<std::string> boxes;
-  if (!display_) return boxes;
-  const std::string main = MainWindow();
-  for (auto& id : display_->XDoTool({"search", "--onlyvisible", "--pid", std::to_string(ProgramPid()), "--name", "."})) {
-    if (id == main) continue;
-    const auto title = display_->XDoTool({"getwindowname", id});
-    if (!title.empty() && std::find(BoxTitles.begin(), BoxTitles.end(), title.front()) != BoxTitles.end())
-      boxes.push_back(id);
-  }
+std::vector<TXSession::TWindow> TProgramSession::MessageBoxes() {
+  std::vector<TXSession::TWindow> boxes;
+  const TXSession::TWindow main = MainWindow(TMilliseconds(0));
+  for (auto& [window, title] : display_.VisibleWindows())
+    if (window != main && std::find(BoxTitles.begin(), BoxTitles.end(), title) != BoxTitles.end())
+      boxes.push_back(window);
   return boxes;
 }
 
@@ -273,7 +186,12 @@ void TProgramSession::DismissMessageBoxes() {
   for (int round = 0; round < 20; ++round) {
     const auto boxes = MessageBoxes();
     if (boxes.empty()) return;
-    for (auto& box : boxes) display_->XDoTool({"key", "--window", box, "Return"});
+    try {
+      display_.Focus(boxes.front());
+      display_.Keys("Return");
+    } catch (const EXSession&) {
+      // gone meanwhile
+    }
     Pause(200);
   }
 }
@@ -285,47 +203,44 @@ bool TProgramSession::Rescan() {
     PickRescanFromTheMenu();
     if (WaitUntil([&] { return RequestsSent() > before || !MessageBoxes().empty(); }, TMilliseconds(3000)))
       return true;
-    display_->XDoTool({"key", "Escape"});
-    display_->XDoTool({"key", "Escape"});
+    display_.Keys("Escape Escape");
   }
   return false;
 }
 
 void TProgramSession::PickRescanFromTheMenu() {
-  const std::string main = MainWindow();
-  int x = 0, y = 0, width = 0;
-  for (auto& line : display_->XDoTool({"getwindowgeometry", "--shell", main})) {
-    if (line.rfind("X=", 0) == 0) x = std::atoi(line.c_str() + 2);
-    if (line.rfind("Y=", 0) == 0) y = std::atoi(line.c_str() + 2);
-    if (line.rfind("WIDTH=", 0) == 0) width = std::atoi(line.c_str() + 6);
-  }
+  const TXSession::TWindow main = MainWindow();
+  const TXSession::TGeometry g = display_.Geometry(main);
   // At 80 pixels the menu bar has folded its only menu behind an extension button.
-  const bool folded = width < 100;
-  const int clickX = folded ? x + width - 7 : x + 60;
-  display_->XDoTool({"mousemove", "--sync", std::to_string(clickX), std::to_string(y + 8), "click", "1"});
-  Pause(300);
-  if (folded) {
-    display_->XDoTool({"key", "Down"});
-    Pause(100);
-    display_->XDoTool({"key", "Right"});
+  if (g.Width < 100) {
+    display_.Click(main, g.Width - 7, 8);
+    Pause(300);
+    display_.Keys("Down Right");
+    Pause(300);
+  } else {
+    display_.Click(main, 60, 8);
     Pause(300);
   }
-  display_->XDoTool({"key", "Up"});  // the last entry
-  Pause(100);
-  display_->XDoTool({"key", "Return"});
+  display_.Keys("Up Return");  // the last entry
 }
 
 int64_t TProgramSession::ClickIndicator(int row, int channel) {
-  const std::string main = MainWindow();
-  int x = 0, y = 0, height = 0;
-  for (auto& line : display_->XDoTool({"getwindowgeometry", "--shell", main})) {
-    if (line.rfind("X=", 0) == 0) x = std::atoi(line.c_str() + 2);
-    if (line.rfind("Y=", 0) == 0) y = std::atoi(line.c_str() + 2);
-    if (line.rfind("HEIGHT=", 0) == 0) height = std::atoi(line.c_str() + 7);
-  }
-  const int centreX = x + PanelLeft + 2 + IndicatorSize * (channel - 1) + IndicatorSize / 2;
-  const int centreY = y + (height - ClientHeight) + PanelTop + RowTop[row] + IndicatorSize / 2;
-  return display_->Click(centreX, centreY);
+  const TXSession::TGeometry g = display_.Geometry(MainWindow());
+  const int x = g.X + PanelLeft + 2 + IndicatorSize * (channel - 1) + IndicatorSize / 2;
+  const int y = g.Y + (g.Height - ClientHeight) + PanelTop + RowTop[row] + IndicatorSize / 2;
+  if (!connection_) connection_ = XOpenDisplay(display_.Display().c_str());
+  auto* display = static_cast<Display*>(connection_);
+  if (!display) throw EXSession("cannot connect to the X display " + display_.Display());
+  XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
+  XSync(display, False);
+  // Apart, as a hand would: the widget takes a press only once it knows the pointer is over it.
+  Pause(200);
+  XTestFakeButtonEvent(display, 1, True, CurrentTime);
+  XSync(display, False);
+  Pause(50);
+  XTestFakeButtonEvent(display, 1, False, CurrentTime);
+  XSync(display, False);
+  return MonotonicUs();
 }
 
 void TProgramSession::MarkPortFile() {
