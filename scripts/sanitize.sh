@@ -29,7 +29,7 @@ run_kind() {
       flags="-fsanitize=address,undefined -fno-sanitize-recover=all"
       targets=all
       filter=()
-      export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1"
+      export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1"
       export LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0"
       export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
       ;;
@@ -47,7 +47,7 @@ run_kind() {
   : >"$dir.log"
   for target in $targets; do
     # Only the compiler's complaints are shown; a build that fails fails the run.
-    if ! configure_and_build "$dir" "$target" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+    if ! configure_and_build "$dir" "$target" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-gline-tables-only -O1" \
       -DCMAKE_CXX_FLAGS="$flags -fno-omit-frame-pointer" >>"$dir.log" 2>&1; then
       grep -E -A5 'error|Error' "$dir.log" | head -60 >&2
       echo "== $kind: the build failed (all of it in $dir.log)" >&2
