@@ -7,7 +7,7 @@
 #include "link/FrameCrc.h"
 #include "panels/Poll.h"
 #include "panels/UnitPanels.h"
-#include "tests/support/VirtualRig.h"
+#include "tests/support/ProgramRig.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "fuzz/FuzzSupport.h"
 #include "link/Frame.h"
 #include "link/Link.h"
-#include "tests/support/LinkRig.h"
+#include "tests/support/VirtualRig.h"
 
 namespace {
 

@@ -83,9 +83,9 @@ void TCustomComPort::Open() {
     throw;
   }
   FireAfterOpen();
-  FireCTSChange(ModemSignals().CTS());
-  FireDSRChange(ModemSignals().DSR());
-  FireRLSDChange(ModemSignals().RLSD());
+  FireCTSChange(ReportedModemSignals().CTS());
+  FireDSRChange(ReportedModemSignals().DSR());
+  FireRLSDChange(ReportedModemSignals().RLSD());
 }
 
 void TCustomComPort::Close() {

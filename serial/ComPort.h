@@ -162,6 +162,8 @@ class TCustomComPort {
   void ReapRetiredWorkers(bool wait);
   void ReleaseWithoutRaising() noexcept;
   void RunStep(TComEvent event);
+  // The lines as the signal events report them: all off when the device cannot tell.
+  TComSignals ReportedModemSignals();
   // A device call failed in a way that only a device that has gone fails: close, quietly, and tell.
   void LoseDevice(uint64_t session);
   [[noreturn]] void FailTransfer(int errorCode, uint32_t osError);

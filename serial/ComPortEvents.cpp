@@ -38,16 +38,16 @@ void TCustomComPort::RunStep(TComEvent event) {
       FireRing();
       break;
     case evCTS:
-      FireCTSChange(ModemSignals().CTS());
+      FireCTSChange(ReportedModemSignals().CTS());
       break;
     case evDSR:
-      FireDSRChange(ModemSignals().DSR());
+      FireDSRChange(ReportedModemSignals().DSR());
       break;
     case evRxFlag:
       FireRxFlag();
       break;
     case evRLSD:
-      FireRLSDChange(ModemSignals().RLSD());
+      FireRLSDChange(ReportedModemSignals().RLSD());
       break;
     case evRx80Full:
       FireRx80Full();

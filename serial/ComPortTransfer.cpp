@@ -85,16 +85,30 @@ TComErrors TCustomComPort::LineErrors() {
   return errors;
 }
 
-TComSignals TCustomComPort::ModemSignals() {
-  uint32_t status = 0;
-  if (!Device(CError_ModemStatFailed).GetCommModemStatus(status))
-    throw EComPort(CError_ModemStatFailed, platform_->GetLastError());
+namespace {
+TComSignals SignalsFromStatus(uint32_t status) {
   TComSignals signals;
   if (status & ComApi::MS_CTS_ON) signals.Bits |= 1;
   if (status & ComApi::MS_DSR_ON) signals.Bits |= 2;
   if (status & ComApi::MS_RING_ON) signals.Bits |= 4;
   if (status & ComApi::MS_RLSD_ON) signals.Bits |= 8;
   return signals;
+}
+}  // namespace
+
+TComSignals TCustomComPort::ModemSignals() {
+  uint32_t status = 0;
+  if (!Device(CError_ModemStatFailed).GetCommModemStatus(status))
+    throw EComPort(CError_ModemStatFailed, platform_->GetLastError());
+  return SignalsFromStatus(status);
+}
+
+TComSignals TCustomComPort::ReportedModemSignals() {
+  // Pseudo-terminals and many USB and virtual COM drivers have no modem lines, and reading them fails.
+  // Such a port serves the units all the same, so its lines are reported off instead of failing it.
+  uint32_t status = 0;
+  if (!device_ || !device_->GetCommModemStatus(status)) return {};
+  return SignalsFromStatus(status);
 }
 
 void TCustomComPort::AbortTransfers() {

@@ -5,6 +5,10 @@
 #include "serial/platform/ThreadPriority.h"
 #include "toolkit/Toolkit.h"
 
+namespace {
+constexpr uint32_t FailedWaitPauseMs = 10;
+}  // namespace
+
 TComThread::TComThread(TCustomComPort* port)
     : port_(port),
       platform_(port->Platform()),
@@ -103,7 +107,13 @@ bool TComThread::RunLoop(TAsyncRecord& record, uint32_t& mask) {
     if (woken == 0) return false;
     if (woken != 1) return !StopRequested();
     uint32_t transferred = 0;
-    if (!device_->GetOverlappedResult(record, transferred)) continue;  // the batch is dropped
+    if (!device_->GetOverlappedResult(record, transferred)) {
+      // The batch is dropped. A driver may fail every wait at once (Wine does, 10 ms after it began, on
+      // a port without modem lines): a short pause keeps the loop from spinning, and is short enough
+      // that bytes are still taken up well within the link's 60 ms pacing.
+      platform_.Sleep(FailedWaitPauseMs);
+      continue;
+    }
     PendingEvents = MaskToEvents(mask);
     // An empty batch (the mask was changed under a pending wait) has nothing to hand over.
     if (!PendingEvents.Empty()) DeliverEvents();

@@ -31,10 +31,36 @@ int WriteSome(int fd, const char* p, size_t n) { return ::_write(fd, p, unsigned
 int Flush(int fd) { return ::_commit(fd); }
 int CloseFile(int fd) { return ::_close(fd); }
 int ProcessId() { return ::_getpid(); }
+// The errors are reported as the C library's numbers, whose texts the message carries; a system error
+// number read as one of those would name the wrong reason (5, access denied, reads as an I/O error).
+int ErrnoFromSystemError(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return EACCES;
+    case ERROR_NOT_SAME_DEVICE:
+      return EXDEV;
+    case ERROR_WRITE_PROTECT:
+      return EROFS;
+    case ERROR_HANDLE_DISK_FULL:
+    case ERROR_DISK_FULL:
+      return ENOSPC;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ENAMETOOLONG;
+    case ERROR_INVALID_NAME:
+      return EINVAL;
+    default:
+      return EIO;
+  }
+}
 bool ReplaceWith(const std::string& temporary, const std::string& path, int& error) {
   if (::MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return true;
-  error = int(::GetLastError());
+  error = ErrnoFromSystemError(::GetLastError());
   return false;
 }
 void FlushDirectoryOf(const std::string&) {}

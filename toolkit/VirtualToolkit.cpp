@@ -22,7 +22,7 @@ class TVirtualToolkit::TVirtualTimer : public TTimer {
   int Interval() const override { return intervalMs_; }
 
   void Schedule() {
-    dueUs_ = owner_.nowUs_ + int64_t(intervalMs_) * 1000;
+    dueUs_ = owner_.NowUs() + int64_t(intervalMs_) * 1000;
     order_ = ++owner_.order_;
   }
   void Fire() {
@@ -39,7 +39,7 @@ class TVirtualToolkit::TVirtualTimer : public TTimer {
   TVirtualToolkit& owner_;
 };
 
-TVirtualToolkit::TVirtualToolkit() {
+TVirtualToolkit::TVirtualToolkit(TClock clock) : realTime_(clock == TClock::Real) {
   queue_.AdoptCurrentThreadAsUi();
   queue_.OnQueued = [this] { SourceChanged(); };
 }
@@ -62,6 +62,35 @@ void TVirtualToolkit::SourceChanged() {
 
 void TVirtualToolkit::At(int64_t timeUs, std::function<void()> action) {
   actions_.push_back({std::max(timeUs, nowUs_), ++order_, std::move(action)});
+}
+
+int64_t TVirtualToolkit::RealUs() const {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start_).count();
+}
+
+void TVirtualToolkit::Tick() {
+  if (realTime_) nowUs_ = std::max(nowUs_, RealUs());
+}
+
+uint64_t TVirtualToolkit::Changes() {
+  std::lock_guard lock(changeMutex_);
+  return changes_;
+}
+
+void TVirtualToolkit::AdvanceTo(int64_t timeUs, uint64_t seen) {
+  if (!realTime_) {
+    nowUs_ = std::max(nowUs_, timeUs);
+    return;
+  }
+  {
+    std::unique_lock lock(changeMutex_);
+    auto changed = [&] { return changes_ != seen; };
+    if (timeUs < 0)
+      changed_.wait(lock, changed);
+    else
+      changed_.wait_until(lock, start_ + std::chrono::microseconds(timeUs), changed);
+  }
+  Tick();
 }
 
 void TVirtualToolkit::Settle() {
@@ -132,6 +161,7 @@ bool TVirtualToolkit::RunOneDue() {
 }
 
 bool TVirtualToolkit::RunSomethingDue() {
+  Tick();
   Settle();
   bool ran = false;
   Guarded([&] { ran = queue_.RunPending(); });
@@ -139,8 +169,15 @@ bool TVirtualToolkit::RunSomethingDue() {
 }
 
 void TVirtualToolkit::ProcessMessages() {
+  const uint64_t seen = Changes();
   if (RunSomethingDue()) return;
   int64_t next = NextEventUs();
+  if (realTime_) {
+    // Nothing scheduled is no stall here: a worker thread may still hand something over.
+    AdvanceTo(next, seen);
+    RunSomethingDue();
+    return;
+  }
   if (next < 0)
     throw EVirtualStall("virtual time: waiting at " + std::to_string(nowUs_) + " us with nothing scheduled");
   nowUs_ = next;
@@ -149,29 +186,32 @@ void TVirtualToolkit::ProcessMessages() {
 
 void TVirtualToolkit::RunUntilTime(int64_t timeUs) {
   for (;;) {
+    const uint64_t seen = Changes();
     if (RunSomethingDue()) continue;
     int64_t next = NextEventUs();
     if (next < 0 || next > timeUs) {
-      nowUs_ = std::max(nowUs_, timeUs);
-      return;
+      AdvanceTo(timeUs, seen);
+      if (nowUs_ >= timeUs) return;
+      continue;
     }
-    nowUs_ = next;
+    AdvanceTo(next, seen);
   }
 }
 
 void TVirtualToolkit::RunUntilIdle(int64_t limitUs) {
-  const int64_t limit = nowUs_ + limitUs;
+  const int64_t limit = NowUs() + limitUs;
   for (;;) {
+    const uint64_t seen = Changes();
     if (RunSomethingDue()) continue;
     int64_t next = NextEventUs();
     if (next < 0) return;
     if (next > limit) throw EVirtualStall("virtual time: still busy after the run limit");
-    nowUs_ = next;
+    AdvanceTo(next, seen);
   }
 }
 
 void TVirtualToolkit::MessageBox(const std::string& text, const std::string& caption, TMessageKind kind) {
-  messages_.push_back({text, caption, kind, nowUs_});
+  messages_.push_back({text, caption, kind, NowUs()});
   if (OnMessage) OnMessage(messages_.back());
   if (OperatorDelayUs > 0) RunUntilTime(nowUs_ + OperatorDelayUs);
 }

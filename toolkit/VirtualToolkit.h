@@ -3,6 +3,12 @@
 // runs what is due and then moves the clock to the next event, and message boxes are recorded and
 // acknowledged as a scripted operator would. The clock moves only once every simulated device has had
 // its pending events taken up by the worker threads, so a run is the same every time.
+//
+// On the real clock instead, the same services serve a program without windows (the checks on a real
+// port): the clock follows the system's, and a wait blocks until the next timer is due or a worker
+// thread hands something over.
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -41,7 +47,8 @@ class TVirtualToolkit : public TToolkit {
     int64_t TimeUs;
   };
 
-  TVirtualToolkit();
+  enum class TClock { Simulated, Real };
+  explicit TVirtualToolkit(TClock clock = TClock::Simulated);
   ~TVirtualToolkit() override;
 
   // TToolkit
@@ -55,8 +62,8 @@ class TVirtualToolkit : public TToolkit {
   void WakeWaiters() override;
 
   // The clock.
-  int64_t NowUs() const { return nowUs_; }
-  double NowMs() const { return nowUs_ / 1000.0; }
+  int64_t NowUs() const { return realTime_ ? std::max(nowUs_, RealUs()) : nowUs_; }
+  double NowMs() const { return NowUs() / 1000.0; }
 
   // Sources tell the toolkit from any thread that their state changed (an event was taken up, say).
   void AddSource(TVirtualSource* source);
@@ -65,7 +72,7 @@ class TVirtualToolkit : public TToolkit {
 
   // An operator action at a virtual time, run from the message loop like a click.
   void At(int64_t timeUs, std::function<void()> action);
-  void After(int64_t delayUs, std::function<void()> action) { At(nowUs_ + delayUs, std::move(action)); }
+  void After(int64_t delayUs, std::function<void()> action) { At(NowUs() + delayUs, std::move(action)); }
 
   // Runs the loop until the clock reaches `timeUs` (or for `us`), handling everything due on the way.
   void RunUntilTime(int64_t timeUs);
@@ -92,12 +99,21 @@ class TVirtualToolkit : public TToolkit {
     std::function<void()> Run;
   };
 
+  int64_t RealUs() const;
+  // On the real clock, brings the loop's time up to the system's.
+  void Tick();
+  uint64_t Changes();
+  // Moves the clock to `timeUs` (negative: no time), on the real clock by waiting for it, or for a change
+  // after `seen`, whichever comes first.
+  void AdvanceTo(int64_t timeUs, uint64_t seen);
   void Settle();
   // Settles, then runs a queued request or one thing due now; false when nothing was.
   bool RunSomethingDue();
   bool RunOneDue();
   int64_t NextEventUs();
 
+  const bool realTime_;
+  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   int64_t nowUs_ = 0;
   uint64_t order_ = 0;
   TSyncQueue queue_;

@@ -95,8 +95,13 @@ TEST(PortFile, FailedSaveLeavesTheOldFileIntactAndNoTemporaryBehind) {
     SavePortName(port);
     FAIL() << "saved over a directory";
   } catch (const EInOutError& e) {
-    EXPECT_NE(std::string(e.what()).find("COM.ini"), std::string::npos) << e.what();
-    EXPECT_NE(e.ErrorCode, 0);
+#ifdef _WIN32
+    EXPECT_STREQ(e.what(), "COM.ini: Permission denied");
+    EXPECT_EQ(e.ErrorCode, EACCES);
+#else
+    EXPECT_STREQ(e.what(), "COM.ini: Is a directory");
+    EXPECT_EQ(e.ErrorCode, EISDIR);
+#endif
   }
   EXPECT_TRUE(std::filesystem::is_directory("COM.ini"));
   EXPECT_EQ(DirectoryEntries(), std::vector<std::string>{"COM.ini"});

@@ -12,7 +12,7 @@
 #include "panels/Form3.h"
 #include "panels/Poll.h"
 #include "panels/UnitPanels.h"
-#include "tests/support/VirtualRig.h"
+#include "tests/support/ProgramRig.h"
 #include "toolkit/AtomicFile.h"
 #include "toolkit/Exceptions.h"
 

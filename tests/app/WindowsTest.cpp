@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "link/Link.h"
+#include "tests/support/ProgramRig.h"
+#include "tests/support/TestApplication.h"
 #include "tests/support/UnitLineSettings.h"
-#include "tests/support/VirtualRig.h"
 
 namespace {
 

@@ -10,6 +10,13 @@
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
+int LateReplies(const std::vector<TTraceLine>& trace) {
+  int late = 0;
+  for (size_t i = 1; i < trace.size(); ++i)
+    if (!trace[i].FromHost() && trace[i - 1].FromHost() && trace[i].EndUs - trace[i - 1].StartUs > 60'000) ++late;
+  return late;
+}
+
 std::vector<std::string> HostRequests(const std::string& tracePath) {
   std::vector<std::string> sent;
   for (auto& f : ReadWireTrace(tracePath))

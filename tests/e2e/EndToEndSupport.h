@@ -9,6 +9,10 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/WireTraceFile.h"
 
+// Replies that ended later than the program's 60 ms wait after their request began: a simulator starved
+// by a busy machine. The program then rightly reports registers it could not read.
+int LateReplies(const std::vector<TTraceLine>& trace);
+
 // The requests the host sent, as hex (the trace itself: ReadWireTrace).
 std::vector<std::string> HostRequests(const std::string& tracePath);
 

@@ -9,7 +9,7 @@
 #include "link/Link.h"
 #include "link/LinkOperations.h"
 #include "settings/Form2.h"
-#include "tests/support/VirtualRig.h"
+#include "tests/support/ProgramRig.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "panels/Indicator.h"
 #include "panels/PanelButton.h"
 #include "panels/UnitPanels.h"
-#include "tests/support/VirtualRig.h"
+#include "tests/support/ProgramRig.h"
 
 // One request as a word; anything that is not a well-formed request of the four kinds the panels send
 // comes out as "bad" or "?" with its bytes.

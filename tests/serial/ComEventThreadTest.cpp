@@ -82,6 +82,20 @@ TEST_F(ComEventThread, ABatchIsProcessedInTheFixedOrder) {
                                              "DSR 0", "RxFlag", "RLSD 1", "Rx80Full"}));
 }
 
+// Under thread synchronisation an error in a step would end the thread; a line change on a port whose
+// lines cannot be read is reported off and delivery goes on.
+TEST_F(ComEventThread, SignalEventsOfAPortWhoseLinesCannotBeReadReportThemOff) {
+  platform.Fail("GetCommModemStatus", 50, -1);
+  OpenAndWatchSignals();
+  platform.RaiseEvents(EV_CTS | EV_DSR | EV_RLSD);
+  platform.Receive({'z'});
+  platform.RaiseEvents(EV_RXCHAR);
+  tk.RunUntilIdle();
+  EXPECT_EQ(fired, (std::vector<std::string>{"CTS 0", "DSR 0", "RLSD 0", "RxChar 1"}));
+  EXPECT_TRUE(port.EventWorkerRunning());
+  EXPECT_TRUE(tk.Messages().empty());
+}
+
 TEST_F(ComEventThread, BytesAlreadyReadFireNothingAndAnEmptyErrorSetIsNotReported) {
   OpenAndWatchSignals();
   platform.Receive({'x'});
@@ -101,7 +115,7 @@ TEST_F(ComEventThread, TheCountIsTakenWhenTheStepRunsNotWhenTheEventWasSeen) {
   EXPECT_EQ(fired, std::vector<std::string>{"RxChar 3"});
 }
 
-TEST_F(ComEventThread, AFailedResultDropsTheBatchAndTheLoopGoesOn) {
+TEST_F(ComEventThread, AFailedResultDropsTheBatchAndTheLoopGoesOnAfterAPause) {
   OpenAndWatchSignals();
   platform.Fail("GetOverlappedResult", 995);
   platform.RaiseEvents(EV_RING);
@@ -109,6 +123,10 @@ TEST_F(ComEventThread, AFailedResultDropsTheBatchAndTheLoopGoesOn) {
   tk.RunUntilIdle();
   EXPECT_EQ(fired, std::vector<std::string>{"Break"});
   EXPECT_TRUE(port.EventWorkerRunning());
+  // A device that fails every wait at once would otherwise have the thread spin.
+  EXPECT_EQ(platform.Log(std::vector<std::string>{"WaitCommEvent", "GetOverlappedResult", "Sleep"}),
+            (std::vector<std::string>{"WaitCommEvent", "GetOverlappedResult", "Sleep 10", "WaitCommEvent",
+                                      "GetOverlappedResult", "WaitCommEvent"}));
 }
 
 TEST_F(ComEventThread, AWaitThatCannotStartEndsTheThreadWithoutSpinning) {

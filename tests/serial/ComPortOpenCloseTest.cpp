@@ -130,15 +130,30 @@ TEST_F(ComPortOpenClose, AConfigurationFailureReleasesTheDeviceAndRaises) {
   EXPECT_EQ(std::count(fired.begin(), fired.end(), "AfterOpen"), 0);
 }
 
-TEST_F(ComPortOpenClose, AModemStatusFailureAfterOpenLeavesThePortOpenWithItsThread) {
-  platform.Fail("GetCommModemStatus", 31);
-  EComPort e = Raised([&] { port.Open(); });
-  EXPECT_EQ(e.Code, 11);
-  EXPECT_STREQ(e.what(), "GetCommModemStatus function failed (win error code: 31)");
+// A pseudo-terminal, or a USB or virtual COM driver, without modem lines: the port serves the units all
+// the same and reports its lines off. Asked for them outright, it says it cannot tell.
+TEST_F(ComPortOpenClose, APortWhoseModemLinesCannotBeReadOpensWithThemOff) {
+  platform.SetModemStatus(ComApi::MS_CTS_ON | ComApi::MS_DSR_ON | ComApi::MS_RLSD_ON);
+  platform.Fail("GetCommModemStatus", 50, -1);
+  port.Open();
+  ASSERT_TRUE(platform.WaitUntilWaiting());
   EXPECT_TRUE(port.Connected());
-  EXPECT_TRUE(port.HasEventWorker());
   EXPECT_TRUE(port.EventWorkerRunning());
-  EXPECT_EQ(fired, (std::vector<std::string>{"BeforeOpen", "AfterOpen"}));
+  EXPECT_EQ(fired, (std::vector<std::string>{"BeforeOpen", "AfterOpen", "CTS 0", "DSR 0", "RLSD 0"}));
+  EXPECT_EQ(platform.Count("GetCommModemStatus"), 3);
+  const uint8_t byte = 0x5A;
+  EXPECT_EQ(port.Write(&byte, 1), 1);
+  EXPECT_EQ(platform.Written(), std::vector<uint8_t>{0x5A});
+  EComPort e = Raised([&] { port.ModemSignals(); });
+  EXPECT_EQ(e.Code, 11);
+  EXPECT_EQ(e.OsError, 50);
+
+  // Each line is read on its own: one that cannot be read does not hide the others.
+  port.Close();
+  platform.Fail("GetCommModemStatus", 31, 1);  // instead of every read
+  fired.clear();
+  port.Open();
+  EXPECT_EQ(fired, (std::vector<std::string>{"BeforeOpen", "AfterOpen", "CTS 0", "DSR 1", "RLSD 1"}));
 }
 
 TEST_F(ComPortOpenClose, APurgeFailureInCloseIsReportedAndThePortClosesAllTheSame) {

@@ -13,6 +13,7 @@
 #include "serial/platform/posix/PosixComPlatform.h"
 #include "tests/serial/SerialTestSupport.h"
 #include "tests/serial/PtyPair.h"
+#include "tests/support/TestApplication.h"
 #include "tests/support/TestEnvironment.h"
 #include "toolkit/QtToolkit.h"
 

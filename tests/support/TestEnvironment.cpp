@@ -1,31 +1,19 @@
 #include "tests/support/TestEnvironment.h"
 
-#include <QApplication>
-#include <QtGlobal>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/resource.h>
-#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
-
-void EnsureApplication() {
-  if (QApplication::instance()) return;
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  // The offscreen platform warns about window hints it does not implement; that says nothing about the
-  // program.
-  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (message.contains("propagateSizeHints") || message.contains("XDG_RUNTIME_DIR")) return;
-    qt_message_output(type, context, message);
-  });
-  static int argc = 1;
-  static char name[] = "orvel-tests";
-  static char* argv[] = {name, nullptr};
-  new QApplication(argc, argv);
-}
 
 std::string BinDir() {
   const char* dir = std::getenv("ORVEL_BIN_DIR");
@@ -38,9 +26,16 @@ std::string SourceDir() {
 }
 
 double CpuSeconds() {
+#ifdef _WIN32
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+  auto seconds = [](const FILETIME& t) { return ((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7; };
+  return seconds(kernel) + seconds(user);
+#else
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+#endif
 }
 
 std::string ReadFileBytes(const std::string& path) {
@@ -61,9 +56,15 @@ bool FileExists(const std::string& path) { return fs::exists(path); }
 
 TScratchDirectory::TScratchDirectory(bool withImages) {
   previous_ = fs::current_path().string();
-  std::string pattern = (fs::temp_directory_path() / "orvel-test-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a scratch directory");
-  path_ = pattern;
+  // A name nobody holds yet, made the way mkdtemp does, which not every system has.
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  for (int attempt = 0; path_.empty(); ++attempt) {
+    if (attempt == 100) throw std::runtime_error("cannot make a scratch directory");
+    const fs::path candidate = fs::temp_directory_path() / ("orvel-test-" + std::to_string(random() % 1000000000));
+    std::error_code error;
+    if (fs::create_directory(candidate, error)) path_ = candidate.string();
+  }
   if (withImages) fs::copy(fs::path(BinDir()) / "Bmp", fs::path(path_) / "Bmp", fs::copy_options::recursive);
   fs::current_path(path_);
 }

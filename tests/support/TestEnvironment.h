@@ -1,10 +1,7 @@
 #pragma once
-// What every GUI test program shares: one QApplication on the offscreen platform, and a fresh working
-// directory per test holding the button images, since the program keeps its files in the working directory.
+// What the test programs share: a fresh working directory per test holding the button images, since the
+// program keeps its files in the working directory, and whole files byte for byte.
 #include <string>
-
-// Creates the process's QApplication once (offscreen unless QT_QPA_PLATFORM says otherwise).
-void EnsureApplication();
 
 // Where the built programs and the sources are.
 std::string BinDir();

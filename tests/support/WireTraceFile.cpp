@@ -7,6 +7,8 @@
 
 #include "unitsim/SimTrace.h"
 
+std::string TTraceLine::Wire() const { return From + " " + Kind + " " + HexBytes(Bytes); }
+
 namespace {
 
 [[noreturn]] void Bad(const std::string& line, const std::string& why) {

@@ -21,6 +21,8 @@ struct TTraceLine {
   std::string Text;            // the line as written, for failure messages
 
   bool FromHost() const { return From == "host"; }
+  // "host frame E2 ..." or "units frame E2 ...": the frame as a line analyser would list it.
+  std::string Wire() const;
 };
 
 // Every line of the file; a missing file reads as no lines. A line that is not such an object throws

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "toolkit/Exceptions.h"
+#include "tests/support/TestApplication.h"
 #include "tests/support/TestEnvironment.h"
 #include "toolkit/QtToolkit.h"
 

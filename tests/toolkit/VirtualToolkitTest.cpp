@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "toolkit/Exceptions.h"
@@ -130,6 +131,55 @@ TEST_F(VirtualToolkitTest, TheClockWaitsForWorkersToHandOverTheirEvents) {
   WaitOn(*t);
   tk.RemoveSource(&source);
   EXPECT_EQ(source.deliveredAt, 1000);
+}
+
+// On the real clock the same waits take real time, and a worker's hand-over wakes a wait at once.
+struct RealClockToolkitTest : ::testing::Test {
+  TVirtualToolkit tk{TVirtualToolkit::TClock::Real};
+  void SetUp() override { SetToolkit(&tk); }
+  void TearDown() override { SetToolkit(nullptr); }
+  static double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+};
+
+TEST_F(RealClockToolkitTest, TimersTakeAtLeastTheirIntervalOfRealTimeAndKeepTheirOrder) {
+  auto reply = tk.CreateTimer(), probe = tk.CreateTimer();
+  reply->SetInterval(40);
+  probe->SetInterval(40);
+  std::vector<std::string> fired;
+  reply->OnTimer = [&] { fired.push_back("reply"); reply->SetEnabled(false); };
+  probe->OnTimer = [&] { fired.push_back("probe"); probe->SetEnabled(false); };
+  const auto start = std::chrono::steady_clock::now();
+  reply->SetEnabled(true);
+  WaitOn(*probe);
+  EXPECT_GE(SecondsSince(start), 0.040);
+  EXPECT_GE(tk.NowUs(), 40'000);
+  EXPECT_EQ(fired, (std::vector<std::string>{"reply", "probe"}));
+}
+
+TEST_F(RealClockToolkitTest, AWaitWithNothingDueBlocksUntilAWorkerHandsSomethingOver) {
+  auto never = tk.CreateTimer();
+  never->SetInterval(600'000);
+  never->OnTimer = [&] { never->SetEnabled(false); };
+  never->SetEnabled(true);
+  bool ran = false;
+  std::thread worker([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    tk.Synchronize([&] { ran = true; });
+  });
+  const auto start = std::chrono::steady_clock::now();
+  while (!ran) tk.ProcessMessages();
+  worker.join();
+  // Woken by the hand-over, not by the timer ten minutes away.
+  EXPECT_LT(SecondsSince(start), 300.0);
+  EXPECT_TRUE(never->Enabled());
+  // With nothing scheduled at all the wait is no stall either: it waits for the next hand-over.
+  never->SetEnabled(false);
+  ran = false;
+  std::thread second([&] { tk.Synchronize([&] { ran = true; }); });
+  while (!ran) tk.ProcessMessages();
+  second.join();
 }
 
 }  // namespace

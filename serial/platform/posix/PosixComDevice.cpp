@@ -36,7 +36,8 @@ bool Fail(uint32_t error) {
   return false;
 }
 
-// Modem-line requests that a device without modem lines (a pseudo-terminal) refuses are no error.
+// Setting modem lines that a device without them (a pseudo-terminal) refuses is no error: the lines the
+// units need off are off.
 bool NoModemLines(int error) { return error == ENOTTY || error == EINVAL; }
 
 constexpr size_t DefaultInputSize = 4096;
@@ -184,11 +185,9 @@ bool TPosixComDevice::ClearCommError(uint32_t& errors, TComStat& status) {
 bool TPosixComDevice::GetCommModemStatus(uint32_t& modemStatus) {
   TLock lock(mutex_);
   if (!Usable(lock)) return false;
+  // A device without modem lines (a pseudo-terminal) refuses, as Windows drivers do; the port decides.
   int lines = 0;
-  if (ioctl(fd_, TIOCMGET, &lines) != 0) {
-    if (!NoModemLines(errno)) return Fail(errno);
-    lines = 0;
-  }
+  if (ioctl(fd_, TIOCMGET, &lines) != 0) return Fail(errno);
   modemStatus = 0;
   if (lines & TIOCM_CTS) modemStatus |= ComApi::MS_CTS_ON;
   if (lines & TIOCM_DSR) modemStatus |= ComApi::MS_DSR_ON;
