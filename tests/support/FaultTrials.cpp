@@ -34,17 +34,27 @@ void Observe(TProgramSession& session, TLinkFaultTrial& trial) {
 }
 
 // The simulator back, the operator acknowledges what is shown and asks for a rescan; recovered when the
-// poll that follows finds the unit and ends without a report.
+// poll that follows finds the unit (a report of registers a starved simulator answered late is
+// acknowledged, and noted).
 void Recover(TProgramSession& session, TLinkFaultTrial& trial) {
   if (!trial.StayedUp) return;
   session.DismissMessageBoxes();
   session.StartSimulator();
   session.MarkPortFile();
-  const bool polled = session.Rescan() && session.WaitForPortFileReplaced(PollLimit);
-  const bool quiet = session.MessageBoxes().empty();
-  trial.Recovered = polled && quiet;
-  if (!trial.Recovered && trial.Note.empty())
-    trial.Note = polled ? "the rescan ended with a message" : "the rescan did not find the unit";
+  const size_t before = session.RequestsSent();
+  const bool started = session.Rescan();
+  int acknowledged = 0;
+  trial.Recovered = started && session.WaitForPortFileReplaced(PollLimit, true, &acknowledged);
+  // Which step failed, so that a fault of the program is told from one of the trial's own clicking.
+  std::string note;
+  if (!started)
+    note = "the rescan could not be picked from the menu";
+  else if (!trial.Recovered)
+    note = "the poll after the rescan did not replace COM.ini within a minute (" +
+           std::to_string(session.RequestsSent() - before) + " requests)";
+  if (acknowledged) note += std::string(note.empty() ? "" : "; ") + std::to_string(acknowledged) +
+                            " message(s) acknowledged during the poll";
+  if (trial.Note.empty()) trial.Note = note;
 }
 
 // The next trial starts from a program that runs, idle with its panels.
@@ -61,7 +71,7 @@ std::string StartProgramAndPoll(TProgramSession& session) {
   session.MarkPortFile();
   session.StartProgram();
   if (!session.MainWindow()) return "the main window did not appear: " + session.ProgramProcess().Describe();
-  if (!session.WaitForPortFileReplaced(PollLimit))
+  if (!session.WaitForPortFileReplaced(PollLimit, true))
     return "the poll did not end within a minute (" + std::to_string(session.RequestsSent()) + " requests)";
   return {};
 }
@@ -122,12 +132,19 @@ TReplaceFaultTrial ProgramKilledWhileReplacingPortFile(TProgramSession& session,
     return names;
   };
   int64_t appeared = 0;
+  int acknowledged = 0;
+  int64_t lastLook = 0;
+  const size_t before = session.RequestsSent();
   WaitUntil([&] {
     if (!temporaries().empty()) appeared = MonotonicUs();
+    // A report of registers a starved simulator answered late holds the replacement until it is answered.
+    if (!appeared && session.AcknowledgeMessageBoxes(&lastLook)) ++acknowledged;
     return appeared != 0 || !session.ProgramRunning();
   }, PollLimit);
   if (!appeared) {
-    trial.Note = "the program never replaced COM.ini";
+    trial.Note = "the program never replaced COM.ini (" + std::to_string(session.RequestsSent() - before) +
+                 " requests, " + std::to_string(acknowledged) + " message(s) acknowledged, " +
+                 (session.ProgramRunning() ? "still running" : session.ProgramProcess().Describe()) + ")";
     session.KillProgram();
     return trial;
   }

@@ -16,6 +16,7 @@
 #include "tests/support/TestEnvironment.h"
 
 // Last: Xlib defines names (Status, None) that other headers use.
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
@@ -112,6 +113,7 @@ void TProgramSession::StartProgram(std::vector<std::string> wrapper) {
   program_ = std::make_unique<TChildProcess>(display_.On(
       {program, arguments, directory_, {}, directory_ + "/program-" + std::to_string(runs) + ".out"}));
   wrapped_ = !wrapper.empty();
+  wrappedPid_ = -1;
 }
 
 void TProgramSession::KillProgram() {
@@ -134,15 +136,18 @@ bool TProgramSession::ProgramRunning() {
 pid_t TProgramSession::ProgramPid() {
   if (!program_) return -1;
   if (!wrapped_) return program_->Pid();
-  // Under a wrapper, the program is the wrapper's child.
+  if (wrappedPid_ > 0) return wrappedPid_;
+  // Under a wrapper, the program is the wrapper's child, which on an overloaded machine may be a while
+  // coming.
   const std::string children = "/proc/" + std::to_string(program_->Pid()) + "/task/" +
                                std::to_string(program_->Pid()) + "/children";
-  pid_t pid = -1;
   WaitUntil([&] {
     std::ifstream in(children);
-    return bool(in >> pid);
-  }, TMilliseconds(5000));
-  return pid;
+    pid_t pid = -1;
+    if (in >> pid) wrappedPid_ = pid;
+    return wrappedPid_ > 0 || !program_->Running();
+  }, TMilliseconds(30'000));
+  return wrappedPid_;
 }
 
 double TProgramSession::ProgramCpuSeconds() { return ProcessCpuSeconds(ProgramPid()); }
@@ -168,17 +173,49 @@ TXSession::TWindow TProgramSession::MainWindow(TMilliseconds limit) {
   return mainWindow_;
 }
 
+void* TProgramSession::Connection() {
+  if (!connection_) {
+    connection_ = XOpenDisplay(display_.Display().c_str());
+    if (!connection_) throw EXSession("cannot connect to the X display " + display_.Display());
+    // A window may go between its listing and a look at it; Xlib's own handler would end this process.
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+  }
+  return connection_;
+}
+
+bool TProgramSession::IsDialog(TXSession::TWindow window) {
+  auto* display = static_cast<Display*>(Connection());
+  const Atom type = XInternAtom(display, "_NET_WM_WINDOW_TYPE", False);
+  const Atom dialog = XInternAtom(display, "_NET_WM_WINDOW_TYPE_DIALOG", False);
+  Atom actual = 0;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  bool found = false;
+  if (XGetWindowProperty(display, window, type, 0, 16, False, XA_ATOM, &actual, &format, &count, &after, &data) ==
+          Success &&
+      data) {
+    const auto* atoms = reinterpret_cast<const Atom*>(data);
+    found = std::find(atoms, atoms + count, dialog) != atoms + count;
+    XFree(data);
+  }
+  return found;
+}
+
 std::vector<TXSession::TWindow> TProgramSession::MessageBoxes() {
   std::vector<TXSession::TWindow> boxes;
   const TXSession::TWindow main = MainWindow(TMilliseconds(0));
+  // The poll's progress window carries the program's name too, but it is no dialog and waits for nobody.
   for (auto& [window, title] : display_.VisibleWindows())
-    if (window != main && std::find(BoxTitles.begin(), BoxTitles.end(), title) != BoxTitles.end())
+    if (window != main && std::find(BoxTitles.begin(), BoxTitles.end(), title) != BoxTitles.end() &&
+        IsDialog(window))
       boxes.push_back(window);
   return boxes;
 }
 
 bool TProgramSession::WaitForMessageBox(TMilliseconds limit) {
-  return WaitUntil([&] { return !MessageBoxes().empty(); }, limit);
+  int64_t lastLook = 0;
+  return WaitUntil([&] { return LookForMessageBoxes(&lastLook); }, limit);
 }
 
 void TProgramSession::DismissMessageBoxes() {
@@ -201,7 +238,8 @@ bool TProgramSession::Rescan() {
   for (int attempt = 0; attempt < 3; ++attempt) {
     const size_t before = RequestsSent();
     PickRescanFromTheMenu();
-    if (WaitUntil([&] { return RequestsSent() > before || !MessageBoxes().empty(); }, TMilliseconds(3000)))
+    int64_t lastLook = 0;
+    if (WaitUntil([&] { return RequestsSent() > before || LookForMessageBoxes(&lastLook); }, TMilliseconds(3000)))
       return true;
     display_.Keys("Escape Escape");
   }
@@ -228,9 +266,7 @@ int64_t TProgramSession::ClickIndicator(int row, int channel) {
   const TXSession::TGeometry g = display_.Geometry(MainWindow());
   const int x = g.X + PanelLeft + 2 + IndicatorSize * (channel - 1) + IndicatorSize / 2;
   const int y = g.Y + (g.Height - ClientHeight) + PanelTop + RowTop[row] + IndicatorSize / 2;
-  if (!connection_) connection_ = XOpenDisplay(display_.Display().c_str());
-  auto* display = static_cast<Display*>(connection_);
-  if (!display) throw EXSession("cannot connect to the X display " + display_.Display());
+  auto* display = static_cast<Display*>(Connection());
   XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
   XSync(display, False);
   // Apart, as a hand would: the widget takes a press only once it knows the pointer is over it.
@@ -248,9 +284,26 @@ void TProgramSession::MarkPortFile() {
   portFileMark_ = ::stat(PortFile().c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
-bool TProgramSession::WaitForPortFileReplaced(TMilliseconds limit) {
+bool TProgramSession::LookForMessageBoxes(int64_t* lastLookUs) {
+  // A look runs xdotool once per window: four times a second is plenty, and leaves the CPU to the programs.
+  const int64_t now = MonotonicUs();
+  if (now - *lastLookUs < 250'000) return false;
+  *lastLookUs = now;
+  return !MessageBoxes().empty();
+}
+
+bool TProgramSession::AcknowledgeMessageBoxes(int64_t* lastLookUs) {
+  if (!LookForMessageBoxes(lastLookUs)) return false;
+  DismissMessageBoxes();
+  return true;
+}
+
+bool TProgramSession::WaitForPortFileReplaced(TMilliseconds limit, bool acknowledge, int* acknowledged) {
+  int64_t lastLook = 0;
   return WaitUntil([&] {
     struct stat st {};
-    return (::stat(PortFile().c_str(), &st) == 0 && st.st_ino != portFileMark_) || !ProgramRunning();
+    if ((::stat(PortFile().c_str(), &st) == 0 && st.st_ino != portFileMark_) || !ProgramRunning()) return true;
+    if (acknowledge && AcknowledgeMessageBoxes(&lastLook) && acknowledged) ++*acknowledged;
+    return false;
   }, limit) && ProgramRunning();
 }

@@ -51,10 +51,15 @@ class TProgramSession {
   long ProgramPeakKiB();
 
   // Its windows on the display.
-  TXSession::TWindow MainWindow(TMilliseconds limit = TMilliseconds(20'000));
+  // A minute: Qt's start on a display can take that long when both cores are overloaded.
+  TXSession::TWindow MainWindow(TMilliseconds limit = TMilliseconds(60'000));
   std::vector<TXSession::TWindow> MessageBoxes();
   bool WaitForMessageBox(TMilliseconds limit);
   void DismissMessageBoxes();
+  // Whether a box shows, looking no more than four times a second (going by `lastLookUs`); and the same,
+  // answering the boxes with OK.
+  bool LookForMessageBoxes(int64_t* lastLookUs);
+  bool AcknowledgeMessageBoxes(int64_t* lastLookUs);
   // "Добавить устройство в систему" from the menu, as an operator picks it; true once the poll has
   // started (or a message has come up instead).
   bool Rescan();
@@ -64,8 +69,11 @@ class TProgramSession {
   int64_t ClickIndicator(int row, int channel);
 
   // A poll has ended once it has replaced "COM.ini" (it does when it found a unit): mark, then wait.
+  // With `acknowledge`, the boxes that come up meanwhile are answered with OK as an operator would (a
+  // simulator starved by a busy machine leaves registers unread, and the poll ends only once that report
+  // is acknowledged); `acknowledged` then counts them.
   void MarkPortFile();
-  bool WaitForPortFileReplaced(TMilliseconds limit);
+  bool WaitForPortFileReplaced(TMilliseconds limit, bool acknowledge = false, int* acknowledged = nullptr);
 
   // The CPU the program uses over `span`, as seconds of CPU per second.
   double ProgramCpuShare(TMilliseconds span);
@@ -73,9 +81,12 @@ class TProgramSession {
  private:
   std::string TracePath() const;
   void PickRescanFromTheMenu();
+  void* Connection();  // the Xlib Display, opened at the first use
+  // A message box is a dialog window; the program's other windows are not.
+  bool IsDialog(TXSession::TWindow window);
 
   TXSession& display_;
-  void* connection_ = nullptr;  // the Xlib Display for the XTEST clicks, opened at the first
+  void* connection_ = nullptr;
   std::string units_;
   std::string directory_;
   std::string tty_;
@@ -84,5 +95,6 @@ class TProgramSession {
   std::unique_ptr<TChildProcess> simulator_;
   std::unique_ptr<TChildProcess> program_;
   bool wrapped_ = false;
+  pid_t wrappedPid_ = -1;  // the program under the wrapper, once it has started
   TXSession::TWindow mainWindow_ = 0;
 };
