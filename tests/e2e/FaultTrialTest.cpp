@@ -22,24 +22,23 @@ void ExpectSurvived(const TLinkFaultTrial& trial) {
   EXPECT_TRUE(trial.Recovered) << trial.Note;
 }
 
-TEST(FaultTrial, SimulatorKilledDuringAPollIsReportedAndARescanFindsTheUnitAgain) {
+// One trial on a program started afresh, idle after its first poll.
+void TrialOnAPolledProgram(TLinkFaultTrial (*trial)(TProgramSession&, std::mt19937&), unsigned seed) {
   TScratchDirectory scratch(false);
   TXSession display(scratch.Path());
   TProgramSession session(display, "3");
   session.StartSimulator();
   ASSERT_EQ(StartProgramAndPoll(session), "");
-  std::mt19937 random(11);
-  ExpectSurvived(SimulatorKilledDuringPoll(session, random));
+  std::mt19937 random(seed);
+  ExpectSurvived(trial(session, random));
+}
+
+TEST(FaultTrial, SimulatorKilledDuringAPollIsReportedAndARescanFindsTheUnitAgain) {
+  TrialOnAPolledProgram(SimulatorKilledDuringPoll, 11);
 }
 
 TEST(FaultTrial, SimulatorKilledDuringAClickIsReportedAndARescanFindsTheUnitAgain) {
-  TScratchDirectory scratch(false);
-  TXSession display(scratch.Path());
-  TProgramSession session(display, "3");
-  session.StartSimulator();
-  ASSERT_EQ(StartProgramAndPoll(session), "");
-  std::mt19937 random(12);
-  ExpectSurvived(SimulatorKilledDuringClick(session, random));
+  TrialOnAPolledProgram(SimulatorKilledDuringClick, 12);
 }
 
 TEST(FaultTrial, ProgramKilledWhileReplacingComIniLeavesNeitherATornFileNorItsTemporary) {
