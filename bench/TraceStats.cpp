@@ -1,9 +1,10 @@
 // Reads a trace of orvel-unitsim (JSON lines) and the units' registers (its state file) and tells how the
 // program's requests reached the line: frames sent, frames that paused inside, the longest such pause,
 // frames the units dropped, and polls whose indicators cannot have shown the units' registers. The poll
-// reads indicators 1 to 12's registers of each unit it found, in table order; a read whose reply is
-// missing or later than the 60 ms the program waits for it, or holds another value than the register, is a
-// wrong indicator.
+// reads indicators 1 to 12's registers of each unit it found, in table order. A read answered within the
+// 60 ms the program waits, with another value than the register, or a frame the units dropped, is a wrong
+// indicator. A read whose reply is missing or later is counted apart: the program must show that
+// indicator as unknown (a program that shows the value an earlier read left instead is wrong there too).
 //
 //   orvel-trace-stats TRACE STATE
 #include <QFile>
@@ -85,14 +86,15 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  int sent = 0, paused = 0, dropped = 0, polls = 0, wrongPolls = 0;
+  int sent = 0, paused = 0, dropped = 0, polls = 0, wrongPolls = 0, unansweredReads = 0, unansweredPolls = 0;
   int64_t longestUs = 0;
-  bool pollWrong = false;
+  bool pollWrong = false, pollUnanswered = false;
   std::map<int, int> readsOf;  // unit -> indicator reads seen in this poll
   auto endPoll = [&] {
     if (polls == 0) return;
     for (auto [unit, reads] : readsOf) pollWrong = pollWrong || reads != 12;
     if (pollWrong) ++wrongPolls;
+    if (pollUnanswered) ++unansweredPolls;
   };
   for (size_t i = 0; i < frames.size(); ++i) {
     const TFrame& f = frames[i];
@@ -108,7 +110,7 @@ int main(int argc, char** argv) {
     if (IsRequest(f, cmdIdentify) && f.Bytes[FrameAddressOffset] == 1) {
       endPoll();
       ++polls;
-      pollWrong = false;
+      pollWrong = pollUnanswered = false;
       readsOf.clear();
     }
     if (!IsRequest(f, cmdRead)) continue;
@@ -118,7 +120,12 @@ int main(int argc, char** argv) {
     const TFrame* reply = i + 1 < frames.size() && !frames[i + 1].FromHost ? &frames[i + 1] : nullptr;
     const bool answered = reply && reply->Kind == "frame" && reply->Bytes.size() > size_t(FrameDataOffset) &&
                           reply->EndUs - f.StartUs <= PacingUs;
-    if (!answered || reply->Bytes[FrameDataOffset] != registers[unit][IndicatorRegisters[n]]) pollWrong = true;
+    if (!answered) {
+      ++unansweredReads;
+      pollUnanswered = true;
+    } else if (reply->Bytes[FrameDataOffset] != registers[unit][IndicatorRegisters[n]]) {
+      pollWrong = true;
+    }
   }
   endPoll();
   std::printf("frames sent                      %d\n", sent);
@@ -127,5 +134,7 @@ int main(int argc, char** argv) {
   std::printf("frames the units dropped         %d\n", dropped);
   std::printf("polls                            %d\n", polls);
   std::printf("polls with a wrong indicator     %d\n", wrongPolls);
+  std::printf("reads answered late or never    %d (in %d polls; their indicators must show unknown)\n",
+              unansweredReads, unansweredPolls);
   return 0;
 }

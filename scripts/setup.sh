@@ -11,6 +11,8 @@ packages=(
   xvfb xauth x11-utils imagemagick xdotool
   strace libxtst-dev
   fonts-dejavu-core fonts-liberation
+  # The serial device server the network tests run the program against, and the pointer they click with.
+  ser2net xdotool
 )
 
 source scripts/build-env.sh

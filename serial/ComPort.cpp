@@ -14,19 +14,7 @@ constexpr uint32_t BaudRates[] = {0,     110,   300,   600,   1200,  2400,   480
                                   14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
 constexpr uint8_t DataBitsValues[] = {5, 6, 7, 8};
 
-// DCB flag bits.
-constexpr uint32_t fBinary = 0x0001;
-constexpr uint32_t fParity = 0x0002;
-constexpr uint32_t fOutxCtsFlow = 0x0004;
-constexpr uint32_t fOutxDsrFlow = 0x0008;
-constexpr int fDtrControlShift = 4;
-constexpr uint32_t fDsrSensitivity = 0x0040;
-constexpr uint32_t fTXContinueOnXoff = 0x0080;
-constexpr uint32_t fOutX = 0x0100;
-constexpr uint32_t fInX = 0x0200;
-constexpr uint32_t fErrorChar = 0x0400;
-constexpr uint32_t fNull = 0x0800;
-constexpr int fRtsControlShift = 12;
+using namespace DcbFlag;
 
 template <typename T>
 bool Store(T& field, const T& value) {

@@ -79,4 +79,20 @@ void TQtToolkit::Post(const std::function<void()>& method) { queue_.Post(method)
 
 void TQtToolkit::WaitServing(const std::function<bool()>& done) { queue_.WaitServing(done); }
 
-void TQtToolkit::WakeWaiters() { queue_.WakeWaiters(); }
+void TQtToolkit::WakeWaiters() {
+  queue_.WakeWaiters();
+  // A wait outside blocks in Qt's own loop, which only an event wakes.
+  if (outsideWaits_ > 0) QCoreApplication::postEvent(receiver_, new QEvent(WakeEvent));
+}
+
+void TQtToolkit::WaitOutside(const std::function<bool()>& done) {
+  if (!queue_.OnUiThread()) {
+    queue_.WaitWoken(done);
+    return;
+  }
+  ++outsideWaits_;
+  while (!done())
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::ExcludeUserInputEvents |
+                                    QEventLoop::WaitForMoreEvents);
+  --outsideWaits_;
+}

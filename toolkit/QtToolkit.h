@@ -2,6 +2,7 @@
 // The toolkit services over Qt: precise timers, blocking message processing, QMessageBox and a wake-up
 // event that runs the synchronise queue from whatever loop the user-interface thread is in.
 #include <QObject>
+#include <atomic>
 
 #include "toolkit/SyncQueue.h"
 #include "toolkit/Toolkit.h"
@@ -19,9 +20,11 @@ class TQtToolkit : public TToolkit {
   void Post(const std::function<void()>& method) override;
   void WaitServing(const std::function<bool()>& done) override;
   void WakeWaiters() override;
+  void WaitOutside(const std::function<bool()>& done) override;
 
  private:
   class TWakeReceiver;
   TSyncQueue queue_;
   TWakeReceiver* receiver_;
+  std::atomic<int> outsideWaits_{0};
 };

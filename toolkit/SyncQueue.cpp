@@ -151,6 +151,15 @@ void TSyncQueue::WaitServing(const std::function<bool()>& done) {
   }
 }
 
+void TSyncQueue::WaitWoken(const std::function<bool()>& done) {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    const uint64_t seen = wakeups_;
+    if (done()) return;
+    changed_.wait(lock, [&] { return wakeups_ != seen; });
+  }
+}
+
 void TSyncQueue::WakeWaiters() {
   {
     std::lock_guard lock(mutex_);

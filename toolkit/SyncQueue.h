@@ -27,6 +27,8 @@ class TSyncQueue {
   // Runs only synchronise requests and sent messages until `done` holds.
   void WaitServing(const std::function<bool()>& done);
   void WakeWaiters();
+  // Any thread: blocks until `done` holds, woken by WakeWaiters, running nothing meanwhile.
+  void WaitWoken(const std::function<bool()>& done);
 
   // True while the user-interface thread runs a synchronise request, whose worker is blocked until it
   // returns (a handler inside a modal box, say): that worker can take up nothing meanwhile.

@@ -18,6 +18,8 @@ TToolkit& Toolkit() {
 
 void SetToolkit(TToolkit* toolkit) { current = toolkit; }
 
+bool ToolkitInstalled() { return current != nullptr; }
+
 void ShowException(const std::exception& error) {
   Toolkit().MessageBox(error.what(), ApplicationTitle, TMessageKind::mkError);
 }

@@ -48,11 +48,18 @@ class TToolkit {
   // nothing else) meanwhile. Whoever makes `done` true calls WakeWaiters afterwards.
   virtual void WaitServing(const std::function<bool()>& done) = 0;
   virtual void WakeWaiters() = 0;
+
+  // Blocks until `done` holds while something outside the program gets on (a network connection being
+  // made). On the user-interface thread the windows keep painting and timers run, but the operator's
+  // input waits until afterwards, so nothing the operator does starts inside the wait. Other threads
+  // simply block. Whoever makes `done` true calls WakeWaiters afterwards.
+  virtual void WaitOutside(const std::function<bool()>& done) = 0;
 };
 
 // The binding in use. The program installs the Qt binding at start; tests install the virtual one.
 TToolkit& Toolkit();
 void SetToolkit(TToolkit* toolkit);
+bool ToolkitInstalled();
 
 // The application's one error display: every entry point from the toolkit runs inside Guarded, which
 // shows the text of an escaping error in an error box and returns to the loop.

@@ -227,3 +227,5 @@ void TVirtualToolkit::Post(const std::function<void()>& method) { queue_.Post(me
 void TVirtualToolkit::WaitServing(const std::function<bool()>& done) { queue_.WaitServing(done); }
 
 void TVirtualToolkit::WakeWaiters() { queue_.WakeWaiters(); }
+
+void TVirtualToolkit::WaitOutside(const std::function<bool()>& done) { queue_.WaitWoken(done); }

@@ -60,6 +60,8 @@ class TVirtualToolkit : public TToolkit {
   void Post(const std::function<void()>& method) override;
   void WaitServing(const std::function<bool()>& done) override;
   void WakeWaiters() override;
+  // The world outside runs in real time: the virtual clock stands still meanwhile.
+  void WaitOutside(const std::function<bool()>& done) override;
 
   // The clock.
   int64_t NowUs() const { return realTime_ ? std::max(nowUs_, RealUs()) : nowUs_; }

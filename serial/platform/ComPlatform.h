@@ -76,6 +76,26 @@ struct TDcb {
   bool operator==(const TDcb&) const = default;
 };
 
+// Bits of TDcb::Flags, the DCB's bit fields, and its two line-control fields of two bits each.
+namespace DcbFlag {
+constexpr uint32_t fBinary = 0x0001;
+constexpr uint32_t fParity = 0x0002;
+constexpr uint32_t fOutxCtsFlow = 0x0004;
+constexpr uint32_t fOutxDsrFlow = 0x0008;
+constexpr int fDtrControlShift = 4;
+constexpr uint32_t fDsrSensitivity = 0x0040;
+constexpr uint32_t fTXContinueOnXoff = 0x0080;
+constexpr uint32_t fOutX = 0x0100;
+constexpr uint32_t fInX = 0x0200;
+constexpr uint32_t fErrorChar = 0x0400;
+constexpr uint32_t fNull = 0x0800;
+constexpr int fRtsControlShift = 12;
+// DTR_CONTROL_ and RTS_CONTROL_ values.
+constexpr uint32_t ControlDisable = 0, ControlEnable = 1, ControlHandshake = 2, RtsToggle = 3;
+constexpr uint32_t DtrControl(const TDcb& dcb) { return (dcb.Flags >> fDtrControlShift) & 3; }
+constexpr uint32_t RtsControl(const TDcb& dcb) { return (dcb.Flags >> fRtsControlShift) & 3; }
+}  // namespace DcbFlag
+
 struct TCommTimeouts {
   uint32_t ReadIntervalTimeout = 0;
   uint32_t ReadTotalTimeoutMultiplier = 0;

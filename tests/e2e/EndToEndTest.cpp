@@ -8,13 +8,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "link/Frame.h"
-#include "link/FrameCrc.h"
-#include "link/RegisterMap.h"
 #include "tests/e2e/EndToEndSupport.h"
-#include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
-#include "tests/support/WireTraceFile.h"
+#include "tests/support/TraceFile.h"
 #include "unitsim/SimTrace.h"
 
 using namespace std::chrono_literals;
@@ -22,41 +18,6 @@ using namespace std::chrono_literals;
 namespace {
 
 namespace fs = std::filesystem;
-
-// A frame as the protocol lays it out: fixed header, N + 11 bytes, CRC-16/MODBUS low byte first. A reply
-// carries its status at byte 7.
-::testing::AssertionResult WellFormed(const TTraceLine& f) {
-  const auto& b = f.Bytes;
-  if (f.Kind != "frame") return ::testing::AssertionFailure() << "not a whole frame: " << f.Text;
-  if (b.size() < size_t(FrameOverhead) || b[0] != 0xE2 || b[1] != 0xE4 || b[2] != 0x05 || b[4] != 0xFF ||
-      b[5] != 0x00 || (f.FromHost() && b[7] != 0x00))
-    return ::testing::AssertionFailure() << "bad header: " << f.Text;
-  if (b.size() != size_t(b[FrameLengthOffset]) + FrameOverhead)
-    return ::testing::AssertionFailure() << "length byte does not match: " << f.Text;
-  const uint16_t crc = FrameCrc(b.data(), b.size() - 2);
-  if (b[b.size() - 2] != (crc & 0xFF) || b[b.size() - 1] != (crc >> 8))
-    return ::testing::AssertionFailure() << "bad checksum: " << f.Text;
-  return ::testing::AssertionSuccess();
-}
-
-ino_t Inode(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
-}
-
-std::vector<std::string> StatusFiles(const std::string& dir) {
-  std::vector<std::string> names;
-  for (auto& entry : fs::directory_iterator(dir)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("Status", 0) == 0 || name.find(".tmp") != std::string::npos) names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-TChildProcess::TOptions Program(const std::string& dir) {
-  return {BinDir() + "/orvel-control", {}, dir, {"QT_QPA_PLATFORM=offscreen"}, dir + "/program.out"};
-}
 
 TEST(EndToEnd, ProgramPollsTwoSimulatedUnitsOverAPseudoTerminal) {
   TScratchDirectory scratch;
@@ -87,28 +48,19 @@ TEST(EndToEnd, ProgramPollsTwoSimulatedUnitsOverAPseudoTerminal) {
   ASSERT_TRUE(sim.Running()) << sim.Describe() << "\n" << sim.Output();
   ASSERT_TRUE(polled) << "the poll did not finish; trace so far:\n" << ReadFileBytes(dir + "/trace.jsonl");
   if (!WaitUntil([&] { return Inode(dir + "/COM.ini") != written; }, 10s))
-    EXPECT_GT(LateReplies(ReadWireTrace(dir + "/trace.jsonl")), 0) << "COM.ini not rewritten, and no reply was late";
+    EXPECT_GT(LateReplies(ReadTrace(dir + "/trace.jsonl")), 0) << "COM.ini not rewritten, and no reply was late";
   Terminate(program);
   Terminate(sim);
 
-  std::vector<TTraceLine> requests, replies;
-  for (auto& f : ReadWireTrace(dir + "/trace.jsonl")) {
+  std::vector<TTracedFrame> requests, replies;
+  for (auto& f : ReadTrace(dir + "/trace.jsonl")) {
     EXPECT_TRUE(WellFormed(f));
-    (f.FromHost() ? requests : replies).push_back(f);
+    (f.FromHost ? requests : replies).push_back(f);
   }
 
   // Probes of 1 to 16 in order; after the probes of 3 and 7 the select and read of every colour-bar and
   // logo indicator of that unit, in table order; nothing after the probes of the silent addresses.
-  std::vector<std::string> expected;
-  for (int a = 1; a <= 16; ++a) {
-    expected.push_back(HexBytes(BuildFrame(uint8_t(a), cmdIdentify, {})));
-    if (a != 3 && a != 7) continue;
-    for (int n = 1; n <= IndicatorCount; ++n) {
-      if (IndicatorRow(n) > irLogo2) continue;
-      expected.push_back(HexBytes(BuildFrame(uint8_t(a), cmdSelect, {IndicatorRegisters[n], 0, 0, 0})));
-      expected.push_back(HexBytes(BuildFrame(uint8_t(a), cmdRead, {1})));
-    }
-  }
+  const std::vector<std::string> expected = PollRequestsForUnits3And7();
   ASSERT_EQ(expected.size(), 16u + 2 * 24u);
   std::vector<std::string> sent;
   for (auto& f : requests) sent.push_back(HexBytes(f.Bytes));
@@ -118,7 +70,7 @@ TEST(EndToEnd, ProgramPollsTwoSimulatedUnitsOverAPseudoTerminal) {
   EXPECT_EQ(replies.size(), 2u + 2 * 24u);
   for (auto& f : replies) {
     ASSERT_GE(f.Bytes.size(), 4u);
-    EXPECT_TRUE(f.Bytes[3] == 3 || f.Bytes[3] == 7) << f.Text;
+    EXPECT_TRUE(f.Bytes[3] == 3 || f.Bytes[3] == 7) << f.Line;
   }
 
   EXPECT_EQ(ReadFileBytes(dir + "/COM.ini"), tty + "\r\n");
@@ -157,7 +109,7 @@ TEST(EndToEnd, PortThatCannotBeOpenedLeavesTheProgramUpAndIdle) {
   Terminate(nul);
   Terminate(sim);
 
-  EXPECT_TRUE(ReadWireTrace(nulDir.Path() + "/trace.jsonl").empty()) << "the terminal was opened and used";
+  EXPECT_TRUE(ReadTrace(nulDir.Path() + "/trace.jsonl").empty()) << "the terminal was opened and used";
   EXPECT_EQ(ReadFileBytes(missingDir.Path() + "/COM.ini"), missingDir.Path() + "/no-such-tty\r\n");
   EXPECT_EQ(ReadFileBytes(nulDir.Path() + "/COM.ini"), nulName);
   EXPECT_TRUE(StatusFiles(missingDir.Path()).empty());

@@ -2,8 +2,6 @@
 // and keyboard, against orvel-unitsim on a pseudo-terminal.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <thread>
@@ -17,11 +15,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-ino_t Inode(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
-}
 
 std::string Request(uint8_t command, std::vector<uint8_t> data) { return HexBytes(BuildFrame(3, command, data)); }
 
@@ -90,7 +83,7 @@ TEST(EndToEndSettings, PlusAndDefaultOnUnit3sChannel2BrightnessReachTheUnit) {
   auto traced = [&](size_t from, const std::string& frame, std::chrono::milliseconds limit) {
     return WaitUntil(
         [&] {
-          const auto frames = ReadWireTrace(dir + "/trace.jsonl");
+          const auto frames = ReadTrace(dir + "/trace.jsonl");
           for (size_t i = from; i < frames.size(); ++i)
             if (HexBytes(frames[i].Bytes) == frame) return true;
           return false;
@@ -98,7 +91,7 @@ TEST(EndToEndSettings, PlusAndDefaultOnUnit3sChannel2BrightnessReachTheUnit) {
         limit);
   };
   auto keysRead = [&](const std::string& keys) {
-    const size_t from = ReadWireTrace(dir + "/trace.jsonl").size();
+    const size_t from = ReadTrace(dir + "/trace.jsonl").size();
     x.Focus(settings);
     x.Keys(keys);
     // The descriptor's reply on the line, and no box saying a reading went without its value.
@@ -125,7 +118,7 @@ TEST(EndToEndSettings, PlusAndDefaultOnUnit3sChannel2BrightnessReachTheUnit) {
   auto press = [&](int left, int top, int width, int height, uint8_t written) {
     for (int attempt = 0; attempt < 3; ++attempt) {
       std::this_thread::sleep_for(1s);
-      const size_t from = ReadWireTrace(dir + "/trace.jsonl").size();
+      const size_t from = ReadTrace(dir + "/trace.jsonl").size();
       x.Click(settings, GroupBoxLeft + left + width / 2, GroupBoxTop + top + height / 2);
       if (traced(from, Request(cmdWrite, {written}), 10s)) return true;
     }

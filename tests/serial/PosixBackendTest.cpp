@@ -11,7 +11,7 @@
 #include "serial/platform/posix/PosixComPlatform.h"
 #include "serial/platform/posix/PosixLineSettings.h"
 #include "serial/platform/posix/PosixPortNames.h"
-#include "serial/platform/posix/PosixTimeouts.h"
+#include "serial/platform/ComTimeouts.h"
 #include "tests/serial/SerialTestSupport.h"
 #include "tests/serial/PtyPair.h"
 

@@ -43,11 +43,7 @@ struct PtyPort : ::testing::Test {
 
   void SetUp() override {
     SetToolkit(&tk);
-    // Keeps the loop waking while a test waits for bytes to cross the pseudo-terminal.
-    tick = tk.CreateTimer();
-    tick->SetInterval(5);
-    tick->OnTimer = [] {};
-    tick->SetEnabled(true);
+    tick = KeepLoopWaking(tk);
     ASSERT_TRUE(pty.Valid());
     port = std::make_unique<TComPort>(&platform);
     LoadMainWindowSettings(*port);
@@ -70,12 +66,7 @@ struct PtyPort : ::testing::Test {
 
   // Runs the loop until `done` holds; false after `seconds`.
   bool RunUntil(const std::function<bool()>& done, double seconds = 10.0) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      tk.ProcessMessages();
-    }
-    return true;
+    return RunLoopUntil(tk, done, seconds);
   }
   void RunFor(double seconds) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);

@@ -3,11 +3,15 @@
 // of the modem-line events a port fires.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "link/Link.h"
 #include "serial/ComPort.h"
+#include "toolkit/Toolkit.h"
 
 // The settings the main window's description stores for its port, applied the way loading does.
 inline void LoadMainWindowSettings(TCustomComPort& port) {
@@ -37,4 +41,24 @@ inline void RecordSignals(TCustomComPort& port, std::vector<std::string>& fired)
   port.OnCTSChange = line("CTS");
   port.OnDSRChange = line("DSR");
   port.OnRLSDChange = line("RLSD");
+}
+
+// A timer that keeps a real-time loop waking, so a test can run the loop until something another thread
+// does has happened.
+inline std::unique_ptr<TTimer> KeepLoopWaking(TToolkit& tk) {
+  auto tick = tk.CreateTimer();
+  tick->SetInterval(5);
+  tick->OnTimer = [] {};
+  tick->SetEnabled(true);
+  return tick;
+}
+
+// Runs the loop until `done` holds; false after `seconds`.
+inline bool RunLoopUntil(TToolkit& tk, const std::function<bool()>& done, double seconds = 10.0) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    tk.ProcessMessages();
+  }
+  return true;
 }

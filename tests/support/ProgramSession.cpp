@@ -16,7 +16,6 @@
 #include "tests/support/TestEnvironment.h"
 
 // Last: Xlib defines names (Status, None) that other headers use.
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
@@ -177,29 +176,8 @@ void* TProgramSession::Connection() {
   if (!connection_) {
     connection_ = XOpenDisplay(display_.Display().c_str());
     if (!connection_) throw EXSession("cannot connect to the X display " + display_.Display());
-    // A window may go between its listing and a look at it; Xlib's own handler would end this process.
-    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
   }
   return connection_;
-}
-
-bool TProgramSession::IsDialog(TXSession::TWindow window) {
-  auto* display = static_cast<Display*>(Connection());
-  const Atom type = XInternAtom(display, "_NET_WM_WINDOW_TYPE", False);
-  const Atom dialog = XInternAtom(display, "_NET_WM_WINDOW_TYPE_DIALOG", False);
-  Atom actual = 0;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char* data = nullptr;
-  bool found = false;
-  if (XGetWindowProperty(display, window, type, 0, 16, False, XA_ATOM, &actual, &format, &count, &after, &data) ==
-          Success &&
-      data) {
-    const auto* atoms = reinterpret_cast<const Atom*>(data);
-    found = std::find(atoms, atoms + count, dialog) != atoms + count;
-    XFree(data);
-  }
-  return found;
 }
 
 std::vector<TXSession::TWindow> TProgramSession::MessageBoxes() {
@@ -208,7 +186,7 @@ std::vector<TXSession::TWindow> TProgramSession::MessageBoxes() {
   // The poll's progress window carries the program's name too, but it is no dialog and waits for nobody.
   for (auto& [window, title] : display_.VisibleWindows())
     if (window != main && std::find(BoxTitles.begin(), BoxTitles.end(), title) != BoxTitles.end() &&
-        IsDialog(window))
+        display_.IsDialog(window))
       boxes.push_back(window);
   return boxes;
 }

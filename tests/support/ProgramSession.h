@@ -82,8 +82,6 @@ class TProgramSession {
   std::string TracePath() const;
   void PickRescanFromTheMenu();
   void* Connection();  // the Xlib Display, opened at the first use
-  // A message box is a dialog window; the program's other windows are not.
-  bool IsDialog(TXSession::TWindow window);
 
   TXSession& display_;
   void* connection_ = nullptr;

@@ -1,7 +1,7 @@
 #pragma once
-// Reading back the wire trace orvel-unitsim writes (--trace): one JSON object per line and frame. This
-// field scanner serves only the test programs built without Qt (the Windows ones); everything built with
-// Qt reads the trace with Qt's JSON parser (WireTraceFile.h).
+// Reading back the wire trace orvel-unitsim writes (--trace): one JSON object per line and frame. Built
+// with Qt, through Qt's JSON parser (WireTraceFile.h, which has every field); without Qt (the Windows test
+// programs), through a field scanner.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,7 +11,7 @@ struct TTracedFrame {
   std::string Kind;  // "frame", "partial", "garbage", "stray"
   std::vector<uint8_t> Bytes;
   std::string Data;  // the data bytes as the trace writes them, in hex
-  int64_t StartUs = -1;
+  int64_t StartUs = -1, EndUs = -1;
   std::string Line;  // as written, for messages
   // "host frame E2 ..." or "units frame E2 ...": the frame as a line analyser would list it.
   std::string Wire() const;

@@ -135,6 +135,33 @@ std::vector<std::pair<TXSession::TWindow, std::string>> TXSession::VisibleWindow
   return windows;
 }
 
+std::vector<TXSession::TWindow> TXSession::ProgramWindows(int pid) {
+  std::vector<TWindow> windows;
+  std::string ids;
+  try {
+    ids = Run("xdotool", {"search", "--onlyvisible", "--pid", std::to_string(pid)});
+  } catch (const EXSession&) {
+    return windows;  // xdotool fails when nothing matches
+  }
+  std::istringstream lines(ids);
+  for (std::string id; lines >> id;)
+    if (id.find_first_not_of("0123456789") == std::string::npos) windows.push_back(std::stoul(id));
+  return windows;
+}
+
+bool TXSession::IsDialog(TWindow window) {
+  try {
+    return Run("xprop", {"-id", std::to_string(window), "_NET_WM_WINDOW_TYPE"}).find("_NET_WM_WINDOW_TYPE_DIALOG") !=
+           std::string::npos;
+  } catch (const EXSession&) {
+    return false;  // gone meanwhile
+  }
+}
+
+bool TXSession::Installed() {
+  return !FindOnPath("Xvfb").empty() && !FindOnPath("xdotool").empty() && !FindOnPath("xprop").empty();
+}
+
 TXSession::TGeometry TXSession::Geometry(TWindow window) {
   std::istringstream lines(Run("xdotool", {"getwindowgeometry", "--shell", std::to_string(window)}));
   TGeometry g;

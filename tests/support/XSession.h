@@ -44,6 +44,10 @@ class TXSession {
   // when none came.
   TWindow FindWindow(const std::string& title, std::chrono::milliseconds limit = std::chrono::seconds(10),
                      const std::function<bool(const TGeometry&)>& accept = nullptr);
+  // The visible top-level windows of one process, whatever their titles.
+  std::vector<TWindow> ProgramWindows(int pid);
+  // Whether the window is a dialog (a message box, say) rather than a window of its own.
+  bool IsDialog(TWindow window);
   // The visible windows with their titles (also for a failure message).
   std::vector<std::pair<TWindow, std::string>> VisibleWindows();
   TGeometry Geometry(TWindow window);
@@ -58,6 +62,9 @@ class TXSession {
 
   // A picture of the window, or of the whole screen when `window` is 0; false when it could not be taken.
   bool Screenshot(const std::string& file, TWindow window = 0);
+
+  // Whether Xvfb and the X clients the session runs are installed.
+  static bool Installed();
 
   // Runs an X client (found on PATH) on this display and returns its output; raises EXSession when it
   // fails or does not end within a few seconds.

@@ -75,4 +75,38 @@ TEST_F(QtToolkitTest, TheGuardShowsAnEscapingErrorInsteadOfLettingItIntoTheLoop)
   EXPECT_EQ(shown, "Unable to open com port");
 }
 
+// A wait for something outside keeps the windows going (timers here) until the worker says it is done,
+// and does not spin; on another thread it simply blocks.
+TEST_F(QtToolkitTest, AWaitOutsideRunsTimersUntilTheWorkerWakesItAndBlocksElsewhere) {
+  auto t = tk.CreateTimer();
+  t->SetInterval(20);
+  int ticks = 0;
+  t->OnTimer = [&] { ++ticks; };
+  t->SetEnabled(true);
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    done = true;
+    tk.WakeWaiters();
+  });
+  const double before = CpuSeconds();
+  tk.WaitOutside([&] { return done.load(); });
+  const double used = CpuSeconds() - before;
+  worker.join();
+  EXPECT_GE(ticks, 3);
+  EXPECT_LT(used, 0.15);
+
+  std::atomic<bool> otherDone{false};
+  bool returned = false;
+  std::thread other([&] {
+    tk.WaitOutside([&] { return otherDone.load(); });
+    returned = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  otherDone = true;
+  tk.WakeWaiters();
+  other.join();
+  EXPECT_TRUE(returned);
+}
+
 }  // namespace

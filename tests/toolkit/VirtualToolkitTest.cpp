@@ -182,4 +182,23 @@ TEST_F(RealClockToolkitTest, AWaitWithNothingDueBlocksUntilAWorkerHandsSomething
   second.join();
 }
 
+// The world outside runs in real time: the virtual clock stands still while the wait lasts.
+TEST_F(VirtualToolkitTest, AWaitOutsideEndsWhenTheWorkerWakesItAndTheClockStandsStill) {
+  bool fired = false;
+  auto t = tk.CreateTimer();
+  t->SetInterval(10);
+  t->OnTimer = [&] { fired = true; };
+  t->SetEnabled(true);
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    done = true;
+    tk.WakeWaiters();
+  });
+  tk.WaitOutside([&] { return done.load(); });
+  worker.join();
+  EXPECT_EQ(tk.NowUs(), 0);
+  EXPECT_FALSE(fired);
+}
+
 }  // namespace

@@ -70,8 +70,3 @@ std::string TPosixComPlatform::ErrorText(uint32_t error) {
 }
 
 std::vector<std::string> TPosixComPlatform::AdapterPortNames() { return AdapterDevicePaths(); }
-
-TComPlatform& SystemComPlatform() {
-  static TPosixComPlatform platform;
-  return platform;
-}

@@ -5,16 +5,7 @@
 #include <cerrno>
 
 namespace {
-constexpr uint32_t fParity = 0x0002;
-constexpr uint32_t fOutxCtsFlow = 0x0004;
-constexpr uint32_t fOutxDsrFlow = 0x0008;
-constexpr uint32_t fDsrSensitivity = 0x0040;
-constexpr uint32_t fOutX = 0x0100;
-constexpr uint32_t fInX = 0x0200;
-
-constexpr uint32_t DtrControl(const TDcb& dcb) { return (dcb.Flags >> 4) & 3; }
-constexpr uint32_t RtsControl(const TDcb& dcb) { return (dcb.Flags >> 12) & 3; }
-constexpr uint32_t ControlDisable = 0, ControlEnable = 1, ControlHandshake = 2, RtsToggle = 3;
+using namespace DcbFlag;
 
 struct TSpeed {
   uint32_t Rate;

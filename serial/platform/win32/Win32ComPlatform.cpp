@@ -4,19 +4,12 @@
 #include <windows.h>
 
 #include <atomic>
+
+#include "serial/platform/win32/Win32Event.h"
 #undef CreateFile
 #undef CreateEvent
 
 namespace {
-
-class TWin32Event : public TPlatformEvent {
- public:
-  explicit TWin32Event(HANDLE handle) : Handle(handle) {}
-  ~TWin32Event() override { ::CloseHandle(Handle); }
-  void Set() override { ::SetEvent(Handle); }
-  void Reset() override { ::ResetEvent(Handle); }
-  HANDLE Handle;
-};
 
 // A zero-filled OVERLAPPED with its own manual-reset event, created set.
 class TWin32Record : public TAsyncRecord {
@@ -220,9 +213,4 @@ std::string TWin32ComPlatform::ErrorText(uint32_t error) {
   if (text) ::LocalFree(text);
   while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) result.pop_back();
   return result;
-}
-
-TComPlatform& SystemComPlatform() {
-  static TWin32ComPlatform platform;
-  return platform;
 }

@@ -1,4 +1,4 @@
-#include "serial/platform/posix/PosixTimeouts.h"
+#include "serial/platform/ComTimeouts.h"
 
 #include <algorithm>
 
