@@ -47,8 +47,11 @@ run_kind() {
   : >"$dir.log"
   for target in $targets; do
     # Only the compiler's complaints are shown; a build that fails fails the run.
-    if ! configure_and_build "$dir" "$target" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-gline-tables-only -O1" \
-      -DCMAKE_CXX_FLAGS="$flags -fno-omit-frame-pointer" >>"$dir.log" 2>&1; then
+    # The build runs a program of its own (the button images' drawer), whose Qt thread pool the thread
+    # sanitizer cannot see into; it is not under test, so reports are only taken from the tests.
+    if ! ( [ "$kind" = thread ] && export TSAN_OPTIONS=report_bugs=0
+      configure_and_build "$dir" "$target" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-gline-tables-only -O1" \
+      -DCMAKE_CXX_FLAGS="$flags -fno-omit-frame-pointer" ) >>"$dir.log" 2>&1; then
       grep -E -A5 'error|Error' "$dir.log" | head -60 >&2
       echo "== $kind: the build failed (all of it in $dir.log)" >&2
       return 1
