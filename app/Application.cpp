@@ -13,6 +13,7 @@ TApplicationWindows::TApplicationWindows(TComPlatform* platform) {
   Form9 = std::make_unique<TForm9>();
   Form1->Form7 = Form7.get();
   Form1->Form8 = Form8.get();
+  Form8->ComPort1 = &Form1->ComPort1;
 
   TLinkHooks hooks;
   hooks.EnableStepButtons = [this] { Form2->EnableStepButtons(); };
@@ -20,7 +21,7 @@ TApplicationWindows::TApplicationWindows(TComPlatform* platform) {
     Form7->hide();
     Form9->show();
   };
-  hooks.NewAddress = [this] { return Form7->Edit1->text().toInt(); };
+  hooks.NewAddress = [this] { return Form7->NewAddress; };
   BindLink(Form1->ComPort1, *Form1->Timer1, *Form1->Timer2, *Form1->Timer4, std::move(hooks));
 
   TPanelsHost host;
@@ -38,9 +39,11 @@ TApplicationWindows::TApplicationWindows(TComPlatform* platform) {
     Form9->BitBtn1->setEnabled(!active);
   };
   BindPanels(*Form3, std::move(host));
+  Reconnect = std::make_unique<TPortReconnect>(Form1->ComPort1, Form1.get());
 }
 
 TApplicationWindows::~TApplicationWindows() {
+  Reconnect.reset();
   UnbindPanels();
   DestroyPanels();
   UnbindLink();

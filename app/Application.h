@@ -6,6 +6,7 @@
 #include "app/Form7.h"
 #include "app/Form8.h"
 #include "app/Form9.h"
+#include "app/PortReconnect.h"
 #include "panels/Form3.h"
 #include "settings/Form2.h"
 
@@ -21,4 +22,6 @@ class TApplicationWindows {
   std::unique_ptr<TForm7> Form7;
   std::unique_ptr<TForm8> Form8;
   std::unique_ptr<TForm9> Form9;
+  // Opens the port again and polls when its lost device comes back.
+  std::unique_ptr<TPortReconnect> Reconnect;
 };

@@ -8,6 +8,7 @@
 #include "app/Form7.h"
 #include "app/Form8.h"
 #include "app/PortFile.h"
+#include "app/PortBox.h"
 #include "app/PortList.h"
 #include "link/Link.h"
 #include "link/LinkOperations.h"
@@ -15,11 +16,6 @@
 #include "panels/UnitPanels.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/Widgets.h"
-
-const char* const TextNoPortFound =
-    "Не найден ни один COM-порт.\r\n"
-    "Подключите адаптер последовательного порта и запустите программу снова\r\n"
-    "или укажите порт в меню «Общие настройки» → «Выбор Com-порта».";
 
 namespace {
 QLabel* RowCaption(QWidget* parent, const char* text, int left, int top) {
@@ -50,10 +46,11 @@ TForm1::TForm1(TComPlatform* platform)
   Timer2 = Toolkit().CreateTimer();
   Timer4 = Toolkit().CreateTimer();
 
-  N1 = menuBar()->addMenu(QString::fromUtf8("Общие настройки"));
-  Com1 = N1->addAction(QString::fromUtf8("Выбор Com-порта"));
-  N2 = N1->addAction(QString::fromUtf8("Задать адрес устройства"));
-  N3 = N1->addAction(QString::fromUtf8("Добавить устройство в систему"));
+  // Each with its first letter as the mnemonic, for the keyboard (Alt+О, then В, З or Д).
+  N1 = menuBar()->addMenu(QString::fromUtf8("&Общие настройки"));
+  Com1 = N1->addAction(QString::fromUtf8("&Выбор Com-порта"));
+  N2 = N1->addAction(QString::fromUtf8("&Задать адрес устройства"));
+  N3 = N1->addAction(QString::fromUtf8("&Добавить устройство в систему"));
   connect(Com1, &QAction::triggered, this, [this] { Guarded([this] { Com1Click(); }); });
   connect(N2, &QAction::triggered, this, [this] { Guarded([this] { N2Click(); }); });
   connect(N3, &QAction::triggered, this, [this] { Guarded([this] { N3Click(); }); });
@@ -101,13 +98,13 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::FormShow() {
   for (auto& unit : UnitPanels) unit.ButtonOn[pbTitles] = unit.ButtonOn[pbAuxInput] = 0;
   ComPort1.Close();
-  for (const auto& name : ListComPorts(ComPort1.Platform()))
-    Form8->ComboBox1->addItem(QString::fromLocal8Bit(name.c_str()));
+  const TPortListing ports = ProbeComPorts(ComPort1.Platform());
+  AddPortsToList(*Form8->ComboBox1, ports);
   if (PortFileExists()) {
     LoadPortName(ComPort1);
   } else {
     // No port to remember: say so, and write no empty name.
-    if (Form8->ComboBox1->count() == 0) throw Exception(TextNoPortFound);
+    if (Form8->ComboBox1->count() == 0) throw Exception(NoPortFoundText(ports, ComPort1.Platform()));
     ComPort1.SetPort(Form8->ComboBox1->itemText(0).toLocal8Bit().toStdString());
     SavePortName(ComPort1);
   }

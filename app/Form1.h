@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <memory>
 
+#include "app/PortList.h"  // the texts of a start without a port
 #include "serial/ComPort.h"
 #include "toolkit/Toolkit.h"
 
@@ -63,6 +64,3 @@ class TForm1 : public QMainWindow {
  private:
   bool startupPending_ = false;
 };
-
-// What the operator is told when there is no port to take at start.
-extern const char* const TextNoPortFound;

@@ -2,6 +2,8 @@
 
 #include <QStyle>
 
+#include "panels/Poll.h"
+#include "toolkit/Toolkit.h"
 #include "toolkit/Widgets.h"
 
 TForm9::TForm9()
@@ -14,6 +16,12 @@ TForm9::TForm9()
   Place(Label1, 40, 16);
   BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), "OK", this);
   Place(BitBtn1, 64, 48, 75, 25);
+  connect(BitBtn1, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn1Click(); }); });
   move(441, 294);
   FixClientSize(this, 202, 79);
+}
+
+// The old panels go, the window closes, then the poll runs: all in the link's turn.
+void TForm9::BitBtn1Click() {
+  RescanBus([this] { close(); });
 }

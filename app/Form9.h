@@ -1,5 +1,6 @@
 #pragma once
-// The confirmation that a new address was written; its OK polls the bus again.
+// The confirmation that a new address was written; its OK polls the bus again, so the unit gets its panel
+// at the new address.
 #include <QLabel>
 #include <QPushButton>
 #include <QWidget>
@@ -9,4 +10,6 @@ class TForm9 : public QWidget {
   TForm9();
   QLabel* Label1;
   QPushButton* BitBtn1;
+
+  void BitBtn1Click();
 };

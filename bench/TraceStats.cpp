@@ -69,6 +69,11 @@ bool IsRequest(const TFrame& f, uint8_t command) {
          f.Bytes[FrameCommandOffset] == command;
 }
 
+bool IsReply(const TFrame& f, uint8_t command, uint8_t address) {
+  return !f.FromHost && f.Kind == "frame" && f.Bytes.size() > size_t(FrameDataOffset) &&
+         f.Bytes[FrameCommandOffset] == command && f.Bytes[FrameAddressOffset] == address;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -117,9 +122,11 @@ int main(int argc, char** argv) {
     const int unit = f.Bytes[FrameAddressOffset];
     const int n = ++readsOf[unit];
     if (n > 12) continue;  // a poll reads 12 registers per unit; anything after is another operation
-    const TFrame* reply = i + 1 < frames.size() && !frames[i + 1].FromHost ? &frames[i + 1] : nullptr;
-    const bool answered = reply && reply->Kind == "frame" && reply->Bytes.size() > size_t(FrameDataOffset) &&
-                          reply->EndUs - f.StartUs <= PacingUs;
+    // The read's own reply: a late reply to the select before it may come first.
+    const TFrame* reply = nullptr;
+    for (size_t j = i + 1; j < frames.size() && !frames[j].FromHost && !reply; ++j)
+      if (IsReply(frames[j], cmdRead, uint8_t(unit))) reply = &frames[j];
+    const bool answered = reply && reply->EndUs - f.StartUs <= PacingUs;
     if (!answered) {
       ++unansweredReads;
       pollUnanswered = true;

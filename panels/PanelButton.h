@@ -19,7 +19,13 @@ class TPanelButton : public QPushButton {
   // button still tells what it is; returns the error's text then, else an empty string.
   std::string ShowGlyph(const std::string& fileName, const char* caption);
 
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
+  // A caption reads whole: the button's font, made smaller when the caption would not fit its face.
+  void FitCaption();
+
   std::string glyphFile_;
 };
 
@@ -27,7 +33,9 @@ class TPanelButton : public QPushButton {
 std::string CannotOpenFileText(const std::string& fileName);
 
 // What a panel's buttons show: the titles (1) or auxiliary-input (2) button its state, the settings
-// button (3) the unit's number. Each returns the error's text when the picture could not be loaded (the
+// button (3) the unit's number; each also says it in its tooltip and accessible name ("№ 3, Титры: вкл"),
+// the switch buttons taking the unit from their Tag. Each returns the error's text when the picture could not be loaded (the
 // button then carries a caption instead), else an empty string.
 std::string ShowSwitchButton(TPanelButton& button, int number, bool on);
 std::string ShowSettingsButton(TPanelButton& button, int address);
+extern const char* const TextSettingsButton;

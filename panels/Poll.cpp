@@ -96,6 +96,7 @@ bool BuildUnit(int a, TDeferredErrors& problems) {
     const int channel = IndicatorChannel(n);
     LinkState.WriteCount = 1;
     auto* indicator = new TIndicator(unit.Panel);
+    indicator->Tag = IndicatorTag(a, n);
     indicator->setGeometry(2 + 22 * (channel - 1), RowTop[row], 22, 22);
     indicator->SetBrushColor(clRed);
     indicator->show();
@@ -125,11 +126,11 @@ bool BuildUnit(int a, TDeferredErrors& problems) {
     }
     indicator->OnMouseDown = IndicatorMouseDown;
     indicator->OnMouseUp = IndicatorMouseUp;
-    indicator->Tag = IndicatorTag(a, n);
   }
 
   for (int b = pbTitles; b <= pbSettings; ++b) {
     auto* button = new TPanelButton(unit.Panel);
+    button->Tag = ButtonTag(a, b);
     button->setGeometry(4, ButtonTop[b], 85, 30);
     button->show();
     unit.Buttons[b] = button;
@@ -143,7 +144,6 @@ bool BuildUnit(int a, TDeferredErrors& problems) {
       if (on) WriteSelectedChannels(unit, b == pbTitles ? irTitles : irAuxInput, 1);
     }
     button->OnClick = PanelButtonClick;
-    button->Tag = ButtonTag(a, b);
   }
   return !unread;
 }
@@ -176,15 +176,16 @@ void DestroyPanels() {
 
 bool PollActive() { return pollActive; }
 
-void RescanBus() {
+void RescanBus(std::function<void()> betweenSteps) {
   // A poll inside a poll would destroy panels the running one is still filling.
   if (pollActive) return;
   SetPollActive(true);
-  RunLinkOperation([] {
+  RunLinkOperation([betweenSteps = std::move(betweenSteps)] {
     struct TEnd {
       ~TEnd() { SetPollActive(false); }
     } end;
     DestroyPanels();
+    if (betweenSteps) betweenSteps();
     PollUnits();
   });
 }
@@ -210,7 +211,7 @@ void PollUnits() {
   } end{form};
 
   form.StaticText1->setText(QString::fromUtf8(TextPolling) + QString::fromLocal8Bit(host.PortName().c_str()));
-  form.StaticText1->adjustSize();
+  form.FitText();
   form.show();
   host.SetMainWidth(80);
   LinkState.Scanning = true;

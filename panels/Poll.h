@@ -28,8 +28,9 @@ void UnbindPanels();
 
 // Destroys the panels of the units found by the last poll.
 void DestroyPanels();
-// Destroys the panels, then polls; refused while a poll is running or waiting to run.
-void RescanBus();
+// Destroys the panels, then polls; refused while a poll is running or waiting to run. Both happen when the
+// link is free; `betweenSteps`, if given, runs after the panels have gone and before the poll.
+void RescanBus(std::function<void()> betweenSteps = nullptr);
 // The poll itself; the caller has opened the port and destroyed the old panels.
 void PollUnits();
 // A poll is running or waiting for the link.

@@ -3,7 +3,8 @@
 # and runs ORVEL Control on it. Without a display it runs under Xvfb.
 #
 #   --screenshot FILE   save a picture of the main window once the poll has finished, then end both programs
-#   --units LIST        the simulated unit addresses (default 3,7)
+#   --units LIST        the simulated unit addresses (default 3,7, as unitsim/demo-registers.txt sets them up;
+#                       a list of your own starts from factory settings; 0 is a unit without an address)
 set -euo pipefail
 here=$(pwd)
 cd "$(dirname "$0")/.."
@@ -11,17 +12,18 @@ root=$(pwd)
 
 screenshot=""
 units="3,7"
+registers=(--registers "$root/unitsim/demo-registers.txt")
 while [ $# -gt 0 ]; do
   case "$1" in
     --screenshot) screenshot="$2"; shift 2 ;;
-    --units) units="$2"; shift 2 ;;
-    -h|--help) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --units) units="$2"; registers=(); shift 2 ;;
+    -h|--help) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo.sh: unknown option '$1' (try --help)" >&2; exit 2 ;;
   esac
 done
 case "$screenshot" in ""|/*) ;; *) screenshot="$here/$screenshot" ;; esac
 
-./scripts/setup.sh
+./scripts/setup.sh orvel-control orvel-unitsim orvel_button_images  # the tests are not needed here
 
 # The program's working directory: COM.ini, the Status<n>.log files and the button images live here.
 work="$root/build/demo"
@@ -37,7 +39,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$root/build/bin/orvel-unitsim" --units "$units" --registers "$root/unitsim/demo-registers.txt" \
+"$root/build/bin/orvel-unitsim" --units "$units" "${registers[@]}" \
   --link "$link" --trace "$work/trace.jsonl" --state "$work/units.txt" &
 pids+=($!)
 for _ in $(seq 100); do [ -e "$link" ] && break; sleep 0.05; done
@@ -46,11 +48,14 @@ printf '%s\r\n' "$link" > "$work/COM.ini"
 echo "Simulated units $units on $link; trace in $work/trace.jsonl, registers in $work/units.txt"
 
 if [ -z "${DISPLAY:-}" ]; then
-  display=":$((90 + RANDOM % 100))"
-  Xvfb "$display" -screen 0 1100x700x24 -nolisten tcp >/dev/null 2>&1 &
+  # The server takes the first free display itself and says which: a number picked here could be one
+  # another session already serves, and the program would appear on that session's screen.
+  rm -f "$work/display"
+  Xvfb -displayfd 3 -screen 0 1100x700x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
   pids+=($!)
-  export DISPLAY="$display"
-  for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+  for _ in $(seq 200); do [ -s "$work/display" ] && break; sleep 0.05; done
+  [ -s "$work/display" ] || { echo "demo.sh: Xvfb did not come up" >&2; exit 1; }
+  export DISPLAY=":$(head -n1 "$work/display")"
 fi
 export QT_QPA_PLATFORM=xcb
 [ -n "${XDG_RUNTIME_DIR:-}" ] || { XDG_RUNTIME_DIR=$(mktemp -d); export XDG_RUNTIME_DIR; }

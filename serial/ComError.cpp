@@ -32,15 +32,23 @@ constexpr int CodeCount = sizeof(CodeTexts) / sizeof(CodeTexts[0]);
 EComPort::EComPort(int code, int64_t osError)
     : Exception(MessageFor(code, osError)), Code(code), OsError(osError) {}
 
+EComPort::EComPort(int code, int64_t osError, const TSystemErrorText& systemText)
+    : Exception(MessageFor(code, osError, systemText)), Code(code), OsError(osError) {}
+
 std::string EComPort::CodeText(int code) {
   if (code < 1 || code > CodeCount) return {};
   return CodeTexts[code - 1];
 }
 
-std::string EComPort::MessageFor(int code, int64_t osError) {
+std::string EComPort::MessageFor(int code, int64_t osError, const TSystemErrorText& systemText) {
   std::string text = CodeText(code);
   // Only a code nobody defined lacks a text; still say which one it was.
   if (text.empty()) text = "Com port error " + std::to_string(code);
-  if (osError != -1) text += " (win error code: " + std::to_string(osError) + ")";
+  if (osError == -1) return text;
+  if (systemText.Suffix.empty())
+    text += " (win error code: " + std::to_string(osError) + ")";
+  else
+    text += systemText.Suffix;
+  if (!systemText.Explanation.empty()) text += "\r\n" + systemText.Explanation;
   return text;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "serial/platform/ComPlatform.h"
 #include "toolkit/Exceptions.h"
 
 enum TComErrorCode : int {
@@ -36,10 +37,12 @@ class EComPort : public Exception {
  public:
   // osError -1: no system error number; the text is the code's text alone.
   EComPort(int code, int64_t osError = -1);
+  // With the number as the platform names it and what it means on the port.
+  EComPort(int code, int64_t osError, const TSystemErrorText& systemText);
   int Code;
   int64_t OsError;
 
   // The fixed text of a code (1 to 23); empty for any other number.
   static std::string CodeText(int code);
-  static std::string MessageFor(int code, int64_t osError);
+  static std::string MessageFor(int code, int64_t osError, const TSystemErrorText& systemText = {});
 };

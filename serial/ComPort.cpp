@@ -90,11 +90,12 @@ void TCustomComPort::Close() {
     AbortTransfers();
   } catch (const EComPort&) {
     // Refused by a device known to be gone, it says nothing new.
-    if (!deviceLost_ && !(eventWorker_ && eventWorker_->EndedOnFailure())) abortFailure = std::current_exception();
+    if (!DeviceLost()) abortFailure = std::current_exception();
   }
+  bool waitFailed = false;
   if (hasEventWorker_) {
     const uint64_t session = session_;
-    StopEventWorker();
+    waitFailed = StopEventWorker();
     // A handler served during the wait may have closed, or closed and reopened, the port already.
     if (!connected_ || session_ != session) {
       if (abortFailure) std::rethrow_exception(abortFailure);
@@ -104,10 +105,18 @@ void TCustomComPort::Close() {
   notifyWindow_.reset();
   ReleaseDevice();
   connected_ = false;
+  // The thread found the device gone before its own report of that could close the port: the port
+  // remembers why it closed all the same, and the refused purge says nothing new.
+  if (waitFailed) {
+    deviceLost_ = true;
+    abortFailure = nullptr;
+  }
   ReapRetiredWorkers(false);
   FireAfterClose();
   if (abortFailure) std::rethrow_exception(abortFailure);
 }
+
+bool TCustomComPort::DeviceLost() const { return deviceLost_ || (eventWorker_ && eventWorker_->EndedOnFailure()); }
 
 void TCustomComPort::LoseDevice(uint64_t session) {
   if (!connected_ || session != session_ || deviceLost_) return;
@@ -128,20 +137,21 @@ void TCustomComPort::StartEventWorker() {
   hasEventWorker_ = true;
 }
 
-void TCustomComPort::StopEventWorker() {
+bool TCustomComPort::StopEventWorker() {
   // Taken out first: a handler that closes the port again while this waits finds no thread to stop.
   std::unique_ptr<TComThread> worker = std::move(eventWorker_);
   hasEventWorker_ = false;
-  if (!worker) return;
+  if (!worker) return false;
   if (worker->BlockedOnCaller()) {
     // Closed from one of the thread's own handlers: the thread waits for this very call, so waiting for
     // it here would never end. It is told to stop and ends once the handler returns; the device it
     // still holds is released below, so its remaining calls fail harmlessly.
     worker->RequestStop();
     retiredWorkers_.push_back(std::move(worker));
-    return;
+    return false;
   }
-  worker.reset();
+  worker->Stop();
+  return worker->EndedOnFailure();
 }
 
 void TCustomComPort::ReapRetiredWorkers(bool wait) {
@@ -169,7 +179,11 @@ void TCustomComPort::AcquireDevice() {
   device_ = std::shared_ptr<TComDevice>(
       platform_->CreateFile("\\\\.\\" + port_, ComApi::GENERIC_READ | ComApi::GENERIC_WRITE, 0,
                             ComApi::OPEN_EXISTING, ComApi::FILE_FLAG_OVERLAPPED));
-  if (!device_) throw EComPort(CError_OpenFailed, platform_->GetLastError());
+  if (!device_) throw SystemError(CError_OpenFailed, platform_->GetLastError());
+}
+
+EComPort TCustomComPort::SystemError(int errorCode, uint32_t osError) const {
+  return EComPort(errorCode, osError, platform_->DescribeError(port_, osError));
 }
 
 void TCustomComPort::ReleaseDevice() {
@@ -219,7 +233,7 @@ void TCustomComPort::ApplyLineSettings() {
   dcb.ErrorChar = errorChar ? parity.ReplaceChar() : 0;
   dcb.EofChar = 0;
   dcb.EvtChar = eventChar_;
-  if (!device_->SetCommState(dcb)) throw EComPort(CError_SetStateFailed, platform_->GetLastError());
+  if (!device_->SetCommState(dcb)) throw SystemError(CError_SetStateFailed, platform_->GetLastError());
 }
 
 void TCustomComPort::ApplyTimeoutSettings() {
@@ -231,13 +245,13 @@ void TCustomComPort::ApplyTimeoutSettings() {
   record.ReadTotalTimeoutConstant = uint32_t(t.ReadTotalConstant());
   record.WriteTotalTimeoutMultiplier = uint32_t(t.WriteTotalMultiplier());
   record.WriteTotalTimeoutConstant = uint32_t(t.WriteTotalConstant());
-  if (!device_->SetCommTimeouts(record)) throw EComPort(CError_TimeoutsFailed, platform_->GetLastError());
+  if (!device_->SetCommTimeouts(record)) throw SystemError(CError_TimeoutsFailed, platform_->GetLastError());
 }
 
 void TCustomComPort::ApplyBufferSizes() {
   if (!connected_ || loading_) return;
   if (!device_->SetupComm(uint32_t(buffer_->InputSize()), uint32_t(buffer_->OutputSize())))
-    throw EComPort(CError_SetupComFailed, platform_->GetLastError());
+    throw SystemError(CError_SetupComFailed, platform_->GetLastError());
 }
 
 // Loading from the owner's description

@@ -110,7 +110,8 @@ class TCustomComPort {
   // An event thread exists and has not ended (it ends by itself when its device wait fails).
   bool EventWorkerRunning() const;
   // The open device failed under a transfer or its event wait; the port closes itself (see OnDeviceLost).
-  bool DeviceLost() const { return deviceLost_; }
+  // Stays true while the port is closed, also when it was closed by Close before it could close itself.
+  bool DeviceLost() const;
   TThreadPriority WorkerPriority = TThreadPriority::tpNormal;
 
   // Re-apply hooks (the settings objects call these when a field changes).
@@ -158,7 +159,8 @@ class TCustomComPort {
   // finishing a batch never touches a released object.
   TComDevice& Device(int errorCode);
   void StartEventWorker();
-  void StopEventWorker();
+  // True when the thread had ended on a failed wait: its device has gone.
+  bool StopEventWorker();
   void ReapRetiredWorkers(bool wait);
   void ReleaseWithoutRaising() noexcept;
   void RunStep(TComEvent event);
@@ -167,6 +169,8 @@ class TCustomComPort {
   // A device call failed in a way that only a device that has gone fails: close, quietly, and tell.
   void LoseDevice(uint64_t session);
   [[noreturn]] void FailTransfer(int errorCode, uint32_t osError);
+  // The error of a failed device call, its number put as the platform names it.
+  EComPort SystemError(int errorCode, uint32_t osError) const;
 
   TComPlatform* platform_;
   std::shared_ptr<TComDevice> device_;

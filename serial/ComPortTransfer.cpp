@@ -11,7 +11,7 @@ TComDevice& TCustomComPort::Device(int errorCode) {
 // next Open opens the device anew, and the error goes to the caller.
 void TCustomComPort::FailTransfer(int errorCode, uint32_t osError) {
   LoseDevice(session_);
-  throw EComPort(errorCode, osError);
+  throw SystemError(errorCode, osError);
 }
 
 namespace {
@@ -59,7 +59,7 @@ int32_t TCustomComPort::PendingInputCount() {
   uint32_t errors = 0;
   TComStat status;
   if (!Device(CError_ClearComFailed).ClearCommError(errors, status))
-    throw EComPort(CError_ClearComFailed, platform_->GetLastError());
+    throw SystemError(CError_ClearComFailed, platform_->GetLastError());
   return int32_t(status.cbInQue);
 }
 
@@ -67,7 +67,7 @@ TComErrors TCustomComPort::LineErrors() {
   uint32_t flags = 0;
   TComStat status;
   if (!Device(CError_ClearComFailed).ClearCommError(flags, status))
-    throw EComPort(CError_ClearComFailed, platform_->GetLastError());
+    throw SystemError(CError_ClearComFailed, platform_->GetLastError());
   struct TBit {
     uint32_t Flag;
     uint8_t Bit;
@@ -99,7 +99,7 @@ TComSignals SignalsFromStatus(uint32_t status) {
 TComSignals TCustomComPort::ModemSignals() {
   uint32_t status = 0;
   if (!Device(CError_ModemStatFailed).GetCommModemStatus(status))
-    throw EComPort(CError_ModemStatFailed, platform_->GetLastError());
+    throw SystemError(CError_ModemStatFailed, platform_->GetLastError());
   return SignalsFromStatus(status);
 }
 
@@ -113,5 +113,5 @@ TComSignals TCustomComPort::ReportedModemSignals() {
 
 void TCustomComPort::AbortTransfers() {
   if (!Device(CError_PurgeFailed).PurgeComm(ComApi::PURGE_TXABORT | ComApi::PURGE_RXABORT))
-    throw EComPort(CError_PurgeFailed, platform_->GetLastError());
+    throw SystemError(CError_PurgeFailed, platform_->GetLastError());
 }

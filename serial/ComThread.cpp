@@ -31,7 +31,11 @@ TComThread::TComThread(TCustomComPort* port)
   Resume();
 }
 
-TComThread::~TComThread() {
+TComThread::~TComThread() { Stop(); }
+
+void TComThread::Stop() {
+  if (stopped_) return;
+  stopped_ = true;
   RequestStop();
   Resume();  // a thread that never got going must still pass its gate to end
   if (!thread_.joinable()) return;

@@ -21,6 +21,8 @@ class TComThread {
 
   // Sets the stop signal and yields once.
   void RequestStop();
+  // Tells the thread to stop and waits until it has ended, serving synchronise requests meanwhile.
+  void Stop();
   bool Ended() const { return ended_.load(); }
   // Ended because its device wait failed (the device has gone), not because it was told to stop.
   bool EndedOnFailure() const { return failedWait_.load(); }
@@ -54,6 +56,7 @@ class TComThread {
   std::condition_variable gate_;
   bool resumed_ = false;
 
+  bool stopped_ = false;  // Stop has run (user-interface thread only)
   std::atomic<bool> ended_{false};
   std::atomic<bool> failedWait_{false};
   std::atomic<bool> stopRequested_{false};

@@ -1,5 +1,11 @@
 #include "toolkit/DataFiles.h"
 
+namespace {
+std::vector<std::string> fallbacks;
+}
+
+void SetDataFileFallbacks(std::vector<std::string> directories) { fallbacks = std::move(directories); }
+
 #ifdef _WIN32
 
 std::string ResolveDataFile(const std::string& name) { return name; }
@@ -10,7 +16,6 @@ std::string ResolveDataFile(const std::string& name) { return name; }
 #include <sys/stat.h>
 
 #include <optional>
-#include <vector>
 
 namespace {
 
@@ -66,11 +71,10 @@ std::optional<std::string> FindIgnoringCase(const std::string& directory, const 
   return best;
 }
 
-}  // namespace
-
-std::string ResolveDataFile(const std::string& name) {
-  const std::vector<std::string> parts = SplitName(name);
-  std::string path = (!name.empty() && (name[0] == '/' || name[0] == '\\')) ? "/" : "";
+// `parts` looked up under `base` ("" for the working directory); with `folderFound` false when its first
+// folder is not there.
+std::string ResolveUnder(const std::string& base, const std::vector<std::string>& parts, bool* folderFound) {
+  std::string path = base;
   bool matching = true;
   for (size_t i = 0; i < parts.size(); ++i) {
     const bool last = i + 1 == parts.size();
@@ -82,7 +86,25 @@ std::string ResolveDataFile(const std::string& name) {
       else
         matching = false;
     }
+    if (i == 0 && folderFound) *folderFound = matching;
     path = Join(path, chosen);
+  }
+  return path;
+}
+
+}  // namespace
+
+std::string ResolveDataFile(const std::string& name) {
+  const std::vector<std::string> parts = SplitName(name);
+  const bool absolute = !name.empty() && (name[0] == '/' || name[0] == '\\');
+  bool folderFound = true;
+  const std::string path = ResolveUnder(absolute ? "/" : "", parts, &folderFound);
+  if (!absolute && !folderFound && parts.size() > 1) {
+    for (const auto& base : fallbacks) {
+      bool found = false;
+      const std::string candidate = ResolveUnder(base, parts, &found);
+      if (found) return candidate;
+    }
   }
   return path.empty() ? name : path;
 }

@@ -15,6 +15,9 @@ std::string Upper(std::string s) {
   return s;
 }
 
+// The port name in a device path as the port forms it ("\\.\COM3").
+std::string BareName(const std::string& path) { return path.rfind("\\\\.\\", 0) == 0 ? path.substr(4) : path; }
+
 bool IsNumberedComName(const std::string& name) {
   const std::string u = Upper(name);
   if (u.size() < 4 || u.compare(0, 3, "COM") != 0) return false;
@@ -87,15 +90,38 @@ void TSimComPlatform::Unplug(const std::string& name) {
   if (auto* device = Device(name)) device->Unplug();
 }
 
+class TSimComPlatform::TSimWatch : public TDeviceWatch {
+ public:
+  TSimWatch(TSimComPlatform& platform, std::string name, std::function<void()> changed)
+      : Platform(platform), Name(std::move(name)), Changed(std::move(changed)) {
+    Platform.watches_.push_back(this);
+  }
+  ~TSimWatch() override { std::erase(Platform.watches_, this); }
+  TSimComPlatform& Platform;
+  const std::string Name;
+  const std::function<void()> Changed;
+};
+
 void TSimComPlatform::Replug(const std::string& name) {
-  if (auto* p = Find(name)) p->Present = true;
+  auto* p = Find(name);
+  if (!p) return;
+  p->Present = true;
+  const std::vector<TSimWatch*> watches = watches_;
+  for (auto* watch : watches)
+    if (std::find(watches_.begin(), watches_.end(), watch) != watches_.end() &&
+        Upper(watch->Name) == Upper(p->Name))
+      watch->Changed();
+}
+
+std::unique_ptr<TDeviceWatch> TSimComPlatform::WatchDevice(const std::string& path,
+                                                            std::function<void()> changed) {
+  if (!OffersWatches) return nullptr;
+  return std::make_unique<TSimWatch>(*this, BareName(path), std::move(changed));
 }
 
 std::unique_ptr<TComDevice> TSimComPlatform::CreateFile(const std::string& path, uint32_t access,
                                                         uint32_t shareMode, uint32_t creation, uint32_t flags) {
-  std::string name = path;
-  if (name.rfind("\\\\.\\", 0) == 0) name = name.substr(4);
-  auto* p = Find(name);
+  auto* p = Find(BareName(path));
   if (!p || !p->Present) {
     SimSetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;

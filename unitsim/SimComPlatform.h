@@ -30,9 +30,13 @@ class TSimComPlatform : public TComPlatform {
   std::shared_ptr<TSimBus> Bus(const std::string& name);
   // The device open on that port, or null.
   TSimComDevice* Device(const std::string& name);
-  // The adapter is pulled out: its open device fails from now on and the name no longer exists.
+  // The adapter is pulled out: its open device fails from now on and the name no longer exists. Plugged
+  // back, it tells the watches on its name.
   void Unplug(const std::string& name);
   void Replug(const std::string& name);
+  // Whether the platform can watch for a device to come back (a platform that cannot leaves the program
+  // to try again on a timer).
+  bool OffersWatches = true;
 
   // TComPlatform
   std::unique_ptr<TComDevice> CreateFile(const std::string& path, uint32_t access, uint32_t shareMode,
@@ -44,8 +48,10 @@ class TSimComPlatform : public TComPlatform {
   std::string ErrorText(uint32_t error) override;
   // The names beyond COM1 to COM10, as adapters.
   std::vector<std::string> AdapterPortNames() override;
+  std::unique_ptr<TDeviceWatch> WatchDevice(const std::string& path, std::function<void()> changed) override;
 
  private:
+  class TSimWatch;
   struct TPort {
     std::string Name;
     std::shared_ptr<TSimBus> Bus;
@@ -59,4 +65,5 @@ class TSimComPlatform : public TComPlatform {
   std::vector<std::unique_ptr<TSimVirtualTime>> virtualTime_;
   std::vector<std::shared_ptr<TSimBus>> driven_;
   std::vector<TPort> ports_;
+  std::vector<TSimWatch*> watches_;
 };

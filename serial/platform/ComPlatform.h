@@ -7,6 +7,7 @@
 // Every call that fails leaves its reason in the calling thread's last error (GetLastError), as the
 // Windows calls do; the caller reads it at once.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -154,6 +155,20 @@ class TComDevice {
   virtual bool CloseHandle() = 0;
 };
 
+// What a failure's system error number tells, for the text of the error it causes: the number as the
+// system names it, which follows the code's own text (empty: the number as a Windows error code), and what
+// it means for the operator on that port, a line of its own (may be empty).
+struct TSystemErrorText {
+  std::string Suffix;
+  std::string Explanation;
+};
+
+// Watching for a device to come back; deleting it ends the watch.
+class TDeviceWatch {
+ public:
+  virtual ~TDeviceWatch() = default;
+};
+
 class TComPlatform {
  public:
   virtual ~TComPlatform() = default;
@@ -167,8 +182,22 @@ class TComPlatform {
   virtual void Sleep(uint32_t milliseconds) = 0;
   // The system's own text for an error number, for messages; may be empty.
   virtual std::string ErrorText(uint32_t error) { return {}; }
+  // How an error number from this layer is put in a port error's text; `portName` is the port's name.
+  virtual TSystemErrorText DescribeError(const std::string& portName, uint32_t error) { return {}; }
   // Adapters beyond COM1 to COM10 that the port list offers (USB and ACM adapters on POSIX).
   virtual std::vector<std::string> AdapterPortNames() { return {}; }
+  // What the device behind a port name is, for the port list (maker, product, serial number); may be empty.
+  virtual std::string PortDescription(const std::string& portName) { return {}; }
+  // Whether CreateFile's error says the device exists but the user may not use it (a matter of permission,
+  // not of another program holding it).
+  virtual bool AccessDenied(uint32_t error) { return false; }
+  // Calls `changed` whenever the device that `path` (as CreateFile takes it) names may have appeared or
+  // changed, until the watch is deleted; from a thread of the watch's own, so `changed` only hands the news
+  // on. Costs nothing while nothing happens. Null where this layer cannot tell (a name without a device
+  // file); the caller then tries again on a timer.
+  virtual std::unique_ptr<TDeviceWatch> WatchDevice(const std::string& path, std::function<void()> changed) {
+    return nullptr;
+  }
 };
 
 // The backend of the system the program runs on (Win32 on Windows, POSIX elsewhere).

@@ -33,3 +33,19 @@ void TDispatchComPlatform::Sleep(uint32_t milliseconds) { local_.Sleep(milliseco
 std::string TDispatchComPlatform::ErrorText(uint32_t error) { return local_.ErrorText(error); }
 
 std::vector<std::string> TDispatchComPlatform::AdapterPortNames() { return local_.AdapterPortNames(); }
+
+TSystemErrorText TDispatchComPlatform::DescribeError(const std::string& portName, uint32_t error) {
+  return local_.DescribeError(portName, error);
+}
+
+std::string TDispatchComPlatform::PortDescription(const std::string& portName) {
+  return IsNetPortName(portName) ? net_.PortDescription(portName) : local_.PortDescription(portName);
+}
+
+bool TDispatchComPlatform::AccessDenied(uint32_t error) { return local_.AccessDenied(error); }
+
+std::unique_ptr<TDeviceWatch> TDispatchComPlatform::WatchDevice(const std::string& path,
+                                                                std::function<void()> changed) {
+  return IsNetPortName(path) ? net_.WatchDevice(path, std::move(changed))
+                             : local_.WatchDevice(path, std::move(changed));
+}

@@ -17,6 +17,11 @@ class TDispatchComPlatform : public TComPlatform {
   void Sleep(uint32_t milliseconds) override;
   std::string ErrorText(uint32_t error) override;
   std::vector<std::string> AdapterPortNames() override;
+  // The local backend names the system's errors for either kind of port; the rest goes by the name.
+  TSystemErrorText DescribeError(const std::string& portName, uint32_t error) override;
+  std::string PortDescription(const std::string& portName) override;
+  bool AccessDenied(uint32_t error) override;
+  std::unique_ptr<TDeviceWatch> WatchDevice(const std::string& path, std::function<void()> changed) override;
 
  private:
   TComPlatform& local_;

@@ -4,7 +4,10 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QLabel>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QStyleOptionButton>
 #include <algorithm>
 #include <vector>
 
@@ -83,6 +86,11 @@ TEST(ProgramWindows, AllSixAreCreatedHiddenInTheirFixedOrderWithTheirFrames) {
   EXPECT_EQ(f7.windowTitle(), QString());
   EXPECT_FALSE(FixedSize(f7));
   EXPECT_EQ(f7.pos(), QPoint(371, 247));
+  // Its label reads whole, with the same margin on the right as on the left.
+  EXPECT_GE(f7.Label1->width(), f7.Label1->fontMetrics().horizontalAdvance(f7.Label1->text()));
+  EXPECT_LE(f7.Label1->geometry().right() + f7.Label1->x(), f7.width());
+  EXPECT_GE(f7.width(), 333);
+  EXPECT_EQ(f7.height(), 115);
 
   TForm8& f8 = *windows.Form8;
   EXPECT_EQ(f8.windowTitle().toStdString(), "Выбор Com-порта");
@@ -108,16 +116,17 @@ TEST(MainWindow, MenuHoldsItsThreeEntriesInOrderAndTheRowCaptionsStandAtTheirPla
 
   const auto top = f1.menuBar()->actions();
   ASSERT_EQ(top.size(), 1);
-  EXPECT_EQ(top[0]->text().toStdString(), "Общие настройки");
+  // The captions as shown; the first letter of each is its mnemonic.
+  EXPECT_EQ(top[0]->text().toStdString(), "&Общие настройки");
   EXPECT_EQ(top[0]->menu(), f1.N1);
   const auto entries = f1.N1->actions();
   ASSERT_EQ(entries.size(), 3);
   EXPECT_EQ(entries[0], f1.Com1);
   EXPECT_EQ(entries[1], f1.N2);
   EXPECT_EQ(entries[2], f1.N3);
-  EXPECT_EQ(f1.Com1->text().toStdString(), "Выбор Com-порта");
-  EXPECT_EQ(f1.N2->text().toStdString(), "Задать адрес устройства");
-  EXPECT_EQ(f1.N3->text().toStdString(), "Добавить устройство в систему");
+  EXPECT_EQ(f1.Com1->text().toStdString(), "&Выбор Com-порта");
+  EXPECT_EQ(f1.N2->text().toStdString(), "&Задать адрес устройства");
+  EXPECT_EQ(f1.N3->text().toStdString(), "&Добавить устройство в систему");
   for (QAction* entry : entries) EXPECT_TRUE(entry->isEnabled());
 
   struct TRow {
@@ -201,3 +210,48 @@ TEST(MainWindow, PortAndTimersStartAsStoredAndReachTheDeviceSoWhenOpened) {
 }
 
 }  // namespace
+
+// Every label and button text of every window reads whole with the fonts this system has: inside its
+// control, and the control inside its window.
+TEST(ProgramWindows, EveryTextReadsWholeWithTheFontsAtHand) {
+  TVirtualRig rig;
+  EnsureApplication();
+  TScratchDirectory scratch;
+  TApplicationWindows windows(&rig.Platform);
+  const std::vector<QWidget*> six{windows.Form1.get(), windows.Form3.get(), windows.Form2.get(),
+                                  windows.Form7.get(), windows.Form8.get(), windows.Form9.get()};
+  int checked = 0;
+  for (QWidget* window : six) {
+    for (QWidget* control : window->findChildren<QWidget*>()) {
+      QString text;
+      int room = 0;
+      if (auto* label = qobject_cast<QLabel*>(control)) {
+        if (label->wordWrap() || !label->pixmap().isNull()) continue;
+        text = label->text();
+        room = label->contentsRect().width();
+      } else if (auto* button = qobject_cast<QPushButton*>(control)) {
+        text = button->text().remove('&');
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = text;
+        option.icon = button->icon();
+        option.iconSize = button->iconSize();
+        room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width() -
+               (button->icon().isNull() ? 0 : button->iconSize().width() + 4);
+      }
+      if (text.isEmpty() || !control->isVisibleTo(window)) continue;
+      SCOPED_TRACE(window->windowTitle().toStdString() + " / " + text.toStdString());
+      ++checked;
+      int widest = 0;
+      for (const QString& line : text.split('\n'))
+        widest = std::max(widest, control->fontMetrics().horizontalAdvance(line));
+      EXPECT_GE(room, widest);
+      const QRect inWindow(control->mapTo(window, QPoint(0, 0)), control->size());
+      EXPECT_TRUE(window->rect().contains(inWindow))
+          << inWindow.x() << "," << inWindow.y() << " " << inWindow.width() << "x" << inWindow.height()
+          << " in " << window->width() << "x" << window->height();
+    }
+  }
+  std::printf("%d texts checked\n", checked);
+  EXPECT_GE(checked, 7 + 3 + 2 + 2);  // the row captions, three dialogs' labels and buttons at least
+}

@@ -37,9 +37,11 @@ int LateReplies(const std::vector<TTracedFrame>& trace) {
   return late;
 }
 
-std::vector<std::string> HostRequests(const std::string& tracePath) {
+std::vector<std::string> HostRequests(const std::string& tracePath) { return HostFrames(ReadTrace(tracePath)); }
+
+std::vector<std::string> HostFrames(const std::vector<TTracedFrame>& trace) {
   std::vector<std::string> sent;
-  for (auto& f : ReadTrace(tracePath))
+  for (auto& f : trace)
     if (f.FromHost) sent.push_back(HexBytes(f.Bytes));
   return sent;
 }
@@ -59,12 +61,17 @@ std::vector<std::string> StatusFiles(const std::string& dir) {
   return names;
 }
 
+TChildProcess::TOptions SimulatorNamed(const std::string& dir, const std::string& name,
+                                       std::vector<std::string> args) {
+  args.insert(args.end(), {"--link", dir + "/tty" + name, "--trace", dir + "/trace" + name + ".jsonl", "--state",
+                           dir + "/units" + name + ".txt"});
+  return {BinDir() + "/orvel-unitsim", args, dir, {}, dir + "/unitsim" + name + ".out"};
+}
+
 TChildProcess::TOptions Simulator(const std::string& dir, std::vector<std::string> extra) {
-  std::vector<std::string> args{"--units", "3,7", "--registers", SourceDir() + "/unitsim/demo-registers.txt",
-                                "--link", dir + "/tty", "--trace", dir + "/trace.jsonl", "--state",
-                                dir + "/units.txt"};
+  std::vector<std::string> args{"--units", "3,7", "--registers", SourceDir() + "/unitsim/demo-registers.txt"};
   args.insert(args.end(), extra.begin(), extra.end());
-  return {BinDir() + "/orvel-unitsim", args, dir, {}, dir + "/unitsim.out"};
+  return SimulatorNamed(dir, "", args);
 }
 
 TChildProcess::TOptions Program(const std::string& dir, std::vector<std::string> environment) {

@@ -20,10 +20,16 @@ std::vector<std::string> PollRequestsForUnits3And7();
 int LateReplies(const std::vector<TTracedFrame>& trace);
 // The requests the host sent, as hex.
 std::vector<std::string> HostRequests(const std::string& tracePath);
+std::vector<std::string> HostFrames(const std::vector<TTracedFrame>& trace);
 
+// The file's inode: a file replaced by rename has a new one.
 ino_t Inode(const std::string& path);
 std::vector<std::string> StatusFiles(const std::string& dir);
 
+// orvel-unitsim in `dir` with `args` saying which units answer: its link "tty<name>", trace
+// "trace<name>.jsonl", state "units<name>.txt" and output "unitsim<name>.out".
+TChildProcess::TOptions SimulatorNamed(const std::string& dir, const std::string& name,
+                                       std::vector<std::string> args);
 // orvel-unitsim with units 3 and 7 of the demo's registers, its link "tty", trace and state file in `dir`.
 TChildProcess::TOptions Simulator(const std::string& dir, std::vector<std::string> extra = {});
 // orvel-control in `dir`, offscreen unless `environment` says otherwise.

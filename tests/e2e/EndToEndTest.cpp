@@ -47,8 +47,9 @@ TEST(EndToEnd, ProgramPollsTwoSimulatedUnitsOverAPseudoTerminal) {
   ASSERT_TRUE(program.Running()) << program.Describe() << "\n" << program.Output();
   ASSERT_TRUE(sim.Running()) << sim.Describe() << "\n" << sim.Output();
   ASSERT_TRUE(polled) << "the poll did not finish; trace so far:\n" << ReadFileBytes(dir + "/trace.jsonl");
-  if (!WaitUntil([&] { return Inode(dir + "/COM.ini") != written; }, 10s))
+  if (!WaitUntil([&] { return Inode(dir + "/COM.ini") != written; }, 10s)) {
     EXPECT_GT(LateReplies(ReadTrace(dir + "/trace.jsonl")), 0) << "COM.ini not rewritten, and no reply was late";
+  }
   Terminate(program);
   Terminate(sim);
 

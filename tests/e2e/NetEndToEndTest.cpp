@@ -74,14 +74,14 @@ TEST(NetEndToEndLoss, AServerStoppedMidPollIsShownWithoutSpinningAndARescanBring
   std::unique_ptr<TOperatorSession> started;
   for (int attempt = 1; attempt <= Attempts && !started; ++attempt) {
     auto fresh = std::make_unique<TOperatorSession>("rfc2217");
-    bool clean = false;
-    ASSERT_NO_FATAL_FAILURE(fresh->Start(clean));
-    if (clean)
+    bool found = false;
+    ASSERT_NO_FATAL_FAILURE(fresh->StartWithUnits(found));
+    if (found)
       started = std::move(fresh);
     else
-      ReportLateReply("rfc2217", attempt);
+      std::printf("%s session, attempt %d: the first poll found no unit on this busy machine\n", "rfc2217", attempt);
   }
-  ASSERT_TRUE(started) << "in every session a reply came too late";
+  ASSERT_TRUE(started) << "no session's first poll found the units";
   TOperatorSession& session = *started;
   const size_t firstPoll = ReadTrace(session.TracePath()).size();
 

@@ -5,6 +5,7 @@
 
 #include "app/Form1.h"
 #include "link/Frame.h"
+#include "tests/e2e/ProgramScreen.h"
 #include "unitsim/SimTrace.h"
 
 using namespace std::chrono_literals;
@@ -39,7 +40,7 @@ void TOperatorSession::Start(bool& clean) {
   }
   Screen = std::make_unique<TXSession>(Dir);
   WriteFileBytes(Dir + "/COM.ini", name + "\r\n");
-  const ino_t written = Inode(Dir + "/COM.ini");
+  const ino_t written = comIniAtStart_ = Inode(Dir + "/COM.ini");
   Program = std::make_unique<TChildProcess>(Screen->On(::Program(Dir)));
   // The poll that found units replaces COM.ini as its last step; a box during the poll means something
   // went wrong on the way.
@@ -52,11 +53,28 @@ void TOperatorSession::Start(bool& clean) {
   ASSERT_TRUE(Program->Running()) << Program->Describe() << "\n" << Program->Output();
   if (!MessageBoxes().empty()) return;
   ASSERT_TRUE(polled) << "the poll did not finish; trace so far:\n" << ReadFileBytes(TracePath());
+  ASSERT_NO_FATAL_FAILURE(FindMainWindow());
+  clean = true;
+}
+
+void TOperatorSession::StartWithUnits(bool& found) {
+  found = false;
+  bool clean = false;
+  ASSERT_NO_FATAL_FAILURE(Start(clean));
+  if (!clean) {
+    // COM.ini is rewritten after the poll's boxes have been acknowledged, when it found a unit.
+    DismissUntilIdle();
+    if (Inode(Dir + "/COM.ini") == comIniAtStart_) return;
+    ASSERT_NO_FATAL_FAILURE(FindMainWindow());
+  }
+  found = true;
+}
+
+void TOperatorSession::FindMainWindow() {
   const auto windows = ProgramWindows();
   ASSERT_EQ(windows.size(), 1u);
   MainWindow = windows[0];
   MenuHeight = Screen->Geometry(MainWindow).Height - TForm1::DesignHeight;
-  clean = true;
 }
 
 void TOperatorSession::ClickFirstIndicator(bool& clean) {
@@ -68,20 +86,7 @@ void TOperatorSession::ClickFirstIndicator(bool& clean) {
   ASSERT_TRUE(switched) << "the switch did not finish; trace:\n" << ReadFileBytes(TracePath());
 }
 
-void TOperatorSession::ChooseMenuItem(int index) {
-  const auto g = Screen->Geometry(MainWindow);
-  std::string keys;
-  if (g.Width >= 150) {
-    Screen->Click(MainWindow, 40, MenuHeight / 2);
-  } else {
-    Screen->Click(MainWindow, g.Width - 7, MenuHeight / 2);
-    keys = "Down Right ";  // the submenu opens on its first item
-    --index;
-  }
-  for (int i = 0; i < index; ++i) keys += "Down ";
-  keys += "Return";
-  Screen->Keys(keys);
-}
+void TOperatorSession::ChooseMenuItem(int index) { ChooseMenuEntry(*Screen, MainWindow, index); }
 
 std::vector<TXSession::TWindow> TOperatorSession::MessageBoxes() {
   std::vector<TXSession::TWindow> boxes;
@@ -94,15 +99,15 @@ int TOperatorSession::DismissUntilIdle() {
   int dismissed = 0;
   const auto limit = std::chrono::steady_clock::now() + 120s;
   while (std::chrono::steady_clock::now() < limit) {
-    std::vector<TXSession::TWindow> boxes;
-    if (!WaitUntil([&] { return !(boxes = MessageBoxes()).empty() || ProgramWindows().size() > 1; }, 2s))
+    TXSession::TWindow box = 0;
+    if (!WaitUntil([&] { return (box = TopMessageBox(*Screen)) || ProgramWindows().size() > 1; }, 2s))
       return dismissed;
-    if (boxes.empty()) {
+    if (!box) {
       WaitUntil([] { return false; }, 200ms);
       continue;
     }
-    // The newest is on top: a box raised while the poll window (a dialog too) is up, or over another box.
-    Screen->Focus(*std::max_element(boxes.begin(), boxes.end()));
+    // The one on top: a box raised over another takes the keyboard from it.
+    Screen->Focus(box);
     Screen->Keys("Return");
     ++dismissed;
   }

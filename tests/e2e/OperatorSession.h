@@ -45,6 +45,9 @@ class TOperatorSession {
   // instead: on a machine too busy for the link's fixed waits a reply comes too late, and the program
   // says so. Fatal failures say what did not come up at all.
   void Start(bool& clean);
+  // Up to the end of a first poll that found units, acknowledging the boxes late replies bring on a busy
+  // machine (their indicators stay grey). `found` is false, without a failure, when the poll found none.
+  void StartWithUnits(bool& found);
 
   // The switch, up to its write's reply; `clean` as for Start.
   void ClickFirstIndicator(bool& clean);
@@ -58,14 +61,17 @@ class TOperatorSession {
 
   std::vector<TXSession::TWindow> MessageBoxes();
 
-  // Presses OK on every box until the program is back to its main window alone (the poll window is
-  // up while a poll runs) and stays so for a while; how many boxes there were.
+  // Presses OK on every box, the one on top first, until the program is back to its main window alone
+  // (the poll window is up while a poll runs) and stays so for a while; how many boxes there were.
   int DismissUntilIdle();
 
   void End();
 
  private:
+  void FindMainWindow();
+
   std::string scheme_;
+  ino_t comIniAtStart_ = 0;
 };
 
 // A session whose reply came too late (see TOperatorSession::Start) is run again, fresh, this often at most; each

@@ -1,6 +1,8 @@
 #include "tests/panels/PanelRig.h"
 
+#include <QLabel>
 #include <QTest>
+#include <algorithm>
 #include <cstdio>
 
 #include "link/Frame.h"
@@ -15,6 +17,8 @@ std::string Describe(const TWireFrame& f) {
     std::snprintf(word, sizeof word, "rd %d %d", f.Address, d[0]);
   else if (f.Command == cmdWrite && d.size() == 1)
     std::snprintf(word, sizeof word, "wr %d %02X", f.Address, d[0]);
+  else if (f.Command == cmdSetAddress && d.size() == 1)
+    std::snprintf(word, sizeof word, "addr %d %d", f.Address, d[0]);
   else if (f.Command == cmdIdentify && d.empty())
     std::snprintf(word, sizeof word, "id %d", f.Address);
   else
@@ -38,6 +42,24 @@ std::vector<std::string> PollReads(int address) {
     words.push_back("rd " + std::to_string(address) + " 1");
   }
   return words;
+}
+
+std::vector<std::string> PollWords(const std::vector<int>& found) {
+  std::vector<std::string> words;
+  for (int a = 1; a <= PolledAddressCount; ++a) {
+    words.push_back("id " + std::to_string(a));
+    if (std::find(found.begin(), found.end(), a) == found.end()) continue;
+    const auto reads = PollReads(a);
+    words.insert(words.end(), reads.begin(), reads.end());
+  }
+  return words;
+}
+
+int PanelsOnMainWindow(TProgramRig& rig) {
+  int count = 0;
+  for (auto* child : rig.Form1().ClientArea->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (!qobject_cast<QLabel*>(child)) ++count;
+  return count;
 }
 
 void TPanelRig::StartOnCom1() {

@@ -1,7 +1,7 @@
 #pragma once
 // The program on simulated units, seen the way the operator and a line analyser see it: the panels'
 // switches driven by real mouse events and clicks, and the requests on the wire written as short words
-// ("sel 3 6C", "rd 3 1", "wr 3 03", "id 3") so a sequence reads at a glance.
+// ("sel 3 6C", "rd 3 1", "wr 3 03", "id 3", "addr 0 5") so a sequence reads at a glance.
 #include <string>
 #include <vector>
 
@@ -10,7 +10,7 @@
 #include "panels/UnitPanels.h"
 #include "tests/support/ProgramRig.h"
 
-// One request as a word; anything that is not a well-formed request of the four kinds the panels send
+// One request as a word; anything that is not a well-formed request of the five kinds the program sends
 // comes out as "bad" or "?" with its bytes.
 std::string Describe(const TWireFrame& request);
 std::vector<std::string> Describe(const std::vector<TWireFrame>& requests);
@@ -18,6 +18,11 @@ std::vector<std::string> Describe(const std::vector<TWireFrame>& requests);
 // What the poll sends a unit it has found to read its colour-bar and logo states: select and read of
 // indicators 1 to 12's registers, in that order.
 std::vector<std::string> PollReads(int address);
+// A whole poll of addresses 1 to 16 in which the units at `found` answer.
+std::vector<std::string> PollWords(const std::vector<int>& found);
+
+// The panels standing on the main window, the row captions not counted.
+int PanelsOnMainWindow(TProgramRig& rig);
 
 class TPanelRig : public TProgramRig {
  public:

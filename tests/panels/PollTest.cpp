@@ -3,6 +3,9 @@
 #include <QAction>
 #include <QLabel>
 #include <QProgressBar>
+#include <QImage>
+#include <QScreen>
+#include <QStyleOptionButton>
 #include <algorithm>
 #include <filesystem>
 #include <optional>
@@ -10,8 +13,10 @@
 #include "link/Frame.h"
 #include "link/Link.h"
 #include "panels/Form3.h"
+#include "panels/PanelButton.h"
 #include "panels/Poll.h"
 #include "tests/panels/PanelRig.h"
+#include "tests/support/TestApplication.h"
 
 namespace fs = std::filesystem;
 
@@ -25,14 +30,6 @@ std::vector<int64_t> StartTimes(const std::vector<TWireFrame>& frames) {
   std::vector<int64_t> times;
   for (auto& f : frames) times.push_back(f.StartUs);
   return times;
-}
-
-// The panels standing on the main window, captions not counted.
-int PanelsOnMainWindow(TPanelRig& rig) {
-  int count = 0;
-  for (auto* child : rig.Form1().ClientArea->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-    if (!qobject_cast<QLabel*>(child)) ++count;
-  return count;
 }
 
 TEST(Poll, UnitsAt3And7AreProbedReadAndGivenPanelsBesideTheRowCaptions) {
@@ -358,9 +355,10 @@ TEST(Poll, AnIndicatorWhoseReadGetsNoReplyShowsItIsUnknownAndTheOperatorIsToldOn
   EXPECT_EQ(rig.Indicator(3, 1)->BrushColor(), clLime);
   // Not K1's bit, which the last answered read left behind: unknown.
   EXPECT_EQ(rig.Indicator(3, 2)->BrushColor(), clGray);
-  EXPECT_EQ(rig.Indicator(3, 2)->toolTip().toStdString(), TextStateUnknown);
+  EXPECT_EQ(rig.Indicator(3, 2)->toolTip().toStdString(),
+            std::string("№ 3, K2, ГЦП: неизвестно\n") + TextStateUnknown);
   EXPECT_EQ(rig.Indicator(3, 3)->BrushColor(), clRed);
-  EXPECT_TRUE(rig.Indicator(3, 3)->toolTip().isEmpty());
+  EXPECT_EQ(rig.Indicator(3, 3)->toolTip().toStdString(), "№ 3, K3, ГЦП: выкл");
   EXPECT_EQ(rig.Unit(3).IndicatorOn[2], 0);
   EXPECT_EQ(rig.Unit(3).IndicatorUnknown[2], 1);
   for (int n : {5, 9}) EXPECT_EQ(rig.Indicator(7, n)->BrushColor(), clGray) << n;
@@ -379,7 +377,7 @@ TEST(Poll, AnIndicatorWhoseReadGetsNoReplyShowsItIsUnknownAndTheOperatorIsToldOn
   rig.Form1().N3->trigger();
   rig.Tk.RunUntilIdle();
   EXPECT_EQ(rig.Indicator(3, 2)->BrushColor(), clLime);
-  EXPECT_TRUE(rig.Indicator(3, 2)->toolTip().isEmpty());
+  EXPECT_EQ(rig.Indicator(3, 2)->toolTip().toStdString(), "№ 3, K2, ГЦП: вкл");
   EXPECT_EQ(rig.Unit(3).IndicatorUnknown[2], 0);
   EXPECT_TRUE(rig.MessageTexts().empty());
 }
@@ -542,3 +540,91 @@ TEST(Poll, AReplyStillOnItsWayIsNotTakenForTheNextAddresssAnswer) {
 }
 
 }  // namespace
+
+TEST(PollWindow, ItsLineReadsWholeWithALongPortNameAndTheWindowReturnsToItsWidthAfterwards) {
+  EnsureApplication();
+  TForm3 form;
+  QLabel& line = *form.StaticText1;
+  const auto shows = [&](const std::string& port) {
+    line.setText(QString::fromUtf8(TextPolling) + QString::fromStdString(port));
+    form.FitText();
+  };
+  const auto readsWhole = [&] {
+    return line.width() >= line.fontMetrics().horizontalAdvance(line.text()) &&
+           line.geometry().right() < form.width() - line.x() + 1;  // the same margin on either side
+  };
+  shows("COM1");
+  EXPECT_TRUE(readsWhole());
+  const QSize shortName = form.size();
+  // The design width, or the few pixels more that the substituted font needs.
+  EXPECT_GE(shortName.width(), TForm3::DesignWidth);
+  EXPECT_LE(shortName.width(), TForm3::DesignWidth + 20);
+  EXPECT_EQ(shortName.height(), TForm3::DesignHeight);
+  const int barMargin = form.width() - form.ProgressBar1->geometry().right();
+
+  // A stable adapter name: the window grows for it, the bar with it.
+  const std::string stable = "/dev/serial/by-id/usb-FTDI_A50285BI-if00";
+  shows(stable);
+  ASSERT_LE(line.fontMetrics().horizontalAdvance(line.text()) + 2 * line.x(),
+            form.screen()->availableGeometry().width())
+      << "the test's screen must hold the name";
+  EXPECT_TRUE(line.text().endsWith(QString::fromStdString(stable)));
+  EXPECT_TRUE(readsWhole());
+  EXPECT_GT(form.width(), shortName.width());
+  EXPECT_EQ(form.height(), TForm3::DesignHeight);
+  EXPECT_EQ(form.width() - form.ProgressBar1->geometry().right(), barMargin);
+  const QRect screen = form.screen()->availableGeometry();
+  EXPECT_TRUE(screen.contains(form.geometry())) << "moved left where it would run off the screen";
+  EXPECT_EQ(form.y(), TForm3::DesignPosition.y());
+
+  // Longer than the screen: the window stops at the screen's width, and the whole name is in the tooltip.
+  const std::string endless = "/tmp/" + std::string(300, 'x') + "/orvel-tty";
+  shows(endless);
+  EXPECT_TRUE(screen.contains(form.geometry()));
+  EXPECT_TRUE(readsWhole());
+  EXPECT_TRUE(line.toolTip().endsWith(QString::fromStdString(endless)));
+  EXPECT_TRUE(line.text().endsWith("orvel-tty"));
+
+  // The next poll on a short name is back to the first size, with no stale tooltip.
+  shows("COM1");
+  EXPECT_EQ(form.size(), shortName);
+  EXPECT_EQ(form.pos(), TForm3::DesignPosition);
+  EXPECT_TRUE(line.toolTip().isEmpty());
+}
+
+TEST(PanelButtonCaption, AMissingImagesCaptionReadsWholeOnTheButtonAndAnImageBringsTheFontBack) {
+  EnsureApplication();
+  TScratchDirectory scratch(false);
+  QWidget panel;
+  TPanelButton button(&panel);
+  button.setGeometry(4, 0, 85, 30);
+  const QFont usual = button.font();
+  const auto readsWhole = [&] {
+    QStyleOptionButton option;
+    option.initFrom(&button);
+    option.text = button.text();
+    const QRect face = button.style()->subElementRect(QStyle::SE_PushButtonContents, &option, &button);
+    return button.fontMetrics().horizontalAdvance(button.text()) <= face.width();
+  };
+  button.Tag = 3 * 10 + pbAuxInput;
+  // The longest caption a missing image leaves.
+  EXPECT_FALSE(ShowSwitchButton(button, pbAuxInput, false).empty());
+  EXPECT_EQ(button.text().toStdString(), "Доп.вход: выкл");
+  EXPECT_TRUE(readsWhole()) << QFontInfo(button.font()).pixelSize();
+  EXPECT_GE(QFontInfo(button.font()).pixelSize(), 7);
+
+  // A short caption keeps the usual font.
+  EXPECT_FALSE(ShowSettingsButton(button, 3).empty());
+  EXPECT_EQ(button.text().toStdString(), "Настройки");
+  EXPECT_TRUE(readsWhole());
+  EXPECT_EQ(button.font(), usual);
+
+  // Once the image is there, the picture replaces the caption and the font is the usual one.
+  ASSERT_TRUE(fs::create_directory("Bmp"));
+  QImage image(79, 24, QImage::Format_RGB32);
+  image.fill(Qt::darkGray);
+  ASSERT_TRUE(image.save("Bmp/AuxOff.bmp", "BMP"));
+  EXPECT_EQ(ShowSwitchButton(button, pbAuxInput, false), "");
+  EXPECT_TRUE(button.text().isEmpty());
+  EXPECT_EQ(button.font(), usual);
+}

@@ -168,6 +168,24 @@ TEST_F(ComEventThread, AFailedWaitEndsTheThreadAndThePortClosesItselfSoTheNextOp
   EXPECT_EQ(platform.Count("CreateFile"), 2);
 }
 
+TEST_F(ComEventThread, AClosedPortRemembersADeviceItsThreadFoundGoneBeforeThePortClosedItself) {
+  int lost = 0;
+  port.OnDeviceLost = [&](TCustomComPort*) { ++lost; };
+  platform.Fail("WaitCommEvent", 22, -1);
+  port.Open();
+  ASSERT_TRUE(platform.WaitForCall("CloseEvent"));  // the thread has ended; its report is still queued
+  EXPECT_TRUE(port.Connected());
+  EXPECT_TRUE(port.DeviceLost());
+  // Closed by the program first: the gone device's refused purge is no news, and the loss is kept.
+  platform.Fail("PurgeComm", 22);
+  EXPECT_NO_THROW(port.Close());
+  EXPECT_FALSE(port.Connected());
+  EXPECT_TRUE(port.DeviceLost());
+  tk.RunUntilIdle();
+  EXPECT_EQ(lost, 0) << "the port was closed already";
+  EXPECT_TRUE(tk.Messages().empty());
+}
+
 TEST_F(ComEventThread, AFailedTransferClosesThePortAndAStopDuringAWaitIsNoLoss) {
   OpenAndWatchSignals();
   int lost = 0;

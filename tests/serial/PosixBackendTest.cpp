@@ -200,7 +200,8 @@ TEST_F(PosixDevice, OpenFailuresCarryTheSystemsErrorNumber) {
   port.SetPort("LPT1");
   EComPort e = Raised([&] { port.Open(); });
   EXPECT_EQ(e.OsError, ENOENT);
-  EXPECT_STREQ(e.what(), "Unable to open com port (win error code: 2)");
+  EXPECT_EQ(std::string(e.what()).rfind("Unable to open com port (errno: 2, ENOENT)\r\nПорт LPT1: ", 0), 0u)
+      << e.what();
   port.SetPort("/nonexistent/tty");
   EXPECT_EQ(Raised([&] { port.Open(); }).OsError, ENOENT);
   port.SetPort("/");
@@ -218,7 +219,8 @@ TEST_F(PosixDevice, APortAlreadyInUseIsRefusedWithBusy) {
   EComPort e = Raised([&] { second.Open(); });
   EXPECT_EQ(e.Code, 1);
   EXPECT_EQ(e.OsError, EBUSY);
-  EXPECT_STREQ(e.what(), "Unable to open com port (win error code: 16)");
+  EXPECT_EQ(std::string(e.what()), "Unable to open com port (errno: 16, EBUSY)\r\nПорт " + pty.SlavePath +
+                                       " уже открыт другой программой. Закройте её и попробуйте снова.");
   port.Close();
   second.Open();  // released by the close
   EXPECT_TRUE(second.Connected());

@@ -231,6 +231,9 @@ TEST_F(PtyPort, ATransferOnAVanishedAdapterFailsWithTheSystemsReasonAndClosesThe
   EComPort read = Raised([&] { port->Read(&byte, 1); });
   EXPECT_EQ(read.Code, 3);
   EXPECT_EQ(read.OsError, EIO);
+  EXPECT_EQ(std::string(read.what()), "ReadFile function failed (errno: 5, EIO)\r\nПорт " + pty.SlavePath +
+                                          ": ошибка ввода-вывода. Устройство отключено или неисправно:\r\n"
+                                          "адаптер вынут из компьютера или другой конец линии закрыт.");
   EXPECT_FALSE(port->Connected());
   EXPECT_TRUE(port->DeviceLost());
 }

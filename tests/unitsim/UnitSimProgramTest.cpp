@@ -138,6 +138,37 @@ TEST_F(UnitSimProgramTest, ServesAPortThatIsClosedAndOpenedAgainAndTracesEveryFr
   EXPECT_EQ(frames[7].CrcOk, true);
 }
 
+TEST_F(UnitSimProgramTest, AnUnaddressedUnitMovesToTheAddressItIsGivenAndTheStateShowsItThere) {
+  const std::string link = dir + "/port", state = dir + "/state.txt";
+  TUnitSim sim(dir, {"--units", "0", "--link", link, "--state", state});
+  ASSERT_FALSE(sim.FirstLine().empty()) << sim.Errors();
+  const int fd = OpenPort(link);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(Exchange(fd, Identify(0), 11), Identify(0));
+  const auto setAddress = BuildFrame(0, cmdSetAddress, {5});
+  ASSERT_EQ(HexBytes(setAddress), "E2 E4 05 00 FF 00 08 00 01 05 39 5C");
+  EXPECT_EQ(Exchange(fd, setAddress, 11), BuildFrame(0, cmdSetAddress, {}));
+
+  // From now on the unit is at 5 for every kind of request, and no longer at 0.
+  EXPECT_EQ(Exchange(fd, Identify(5), 11), Identify(5));
+  EXPECT_EQ(Exchange(fd, Select(5, 0x6C), 11), BuildFrame(5, cmdSelect, {}));
+  EXPECT_EQ(Exchange(fd, Write(5, 0x02), 11), BuildFrame(5, cmdWrite, {}));
+  EXPECT_EQ(Exchange(fd, Read(5, 1), 12), BuildFrame(5, cmdRead, {0x02}));
+  ASSERT_EQ(write(fd, Identify(0).data(), Identify(0).size()), ssize_t(Identify(0).size()));
+  EXPECT_FALSE(Ready(fd, 300)) << "a unit that has its address still answered at 0";
+  ClosePort(fd);
+
+  sim.Signal(SIGUSR1);
+  for (int i = 0; i < 500 && Slurp(state).find("unit 5") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const std::string text = Slurp(state);
+  EXPECT_NE(text.find("\nunit 5\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("\nunit 0\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("0x6C = 0x02"), std::string::npos);
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.Wait(), 0);
+}
+
 TEST_F(UnitSimProgramTest, BadInputStopsWithExitCodeTwoAndTouchesNothing) {
   {
     TUnitSim sim(dir, {"--units", "3", "--silent", "9"});

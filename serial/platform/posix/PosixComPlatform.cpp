@@ -10,7 +10,10 @@
 #include <system_error>
 #include <thread>
 
+#include "serial/platform/net/NetPortName.h"
 #include "serial/platform/posix/PosixComDevice.h"
+#include "serial/platform/posix/PosixDeviceWatch.h"
+#include "serial/platform/posix/PosixErrorText.h"
 #include "serial/platform/posix/PosixEvent.h"
 #include "serial/platform/posix/PosixLastError.h"
 #include "serial/platform/posix/PosixPortNames.h"
@@ -32,7 +35,7 @@ std::unique_ptr<TComDevice> TPosixComPlatform::CreateFile(const std::string& pat
                                                           uint32_t shareMode, uint32_t creation,
                                                           uint32_t flags) {
   std::string device;
-  if (!DevicePathForPortName(path, device)) return Refuse(ENOENT);
+  if (!DevicePathForPortName(path, device, roots_.Dev)) return Refuse(ENOENT);
   if (creation != ComApi::OPEN_EXISTING) return Refuse(EINVAL);
   const bool reading = access & ComApi::GENERIC_READ, writing = access & ComApi::GENERIC_WRITE;
   if (!reading && !writing) return Refuse(EINVAL);
@@ -69,4 +72,28 @@ std::string TPosixComPlatform::ErrorText(uint32_t error) {
   return std::system_category().message(int(error));
 }
 
-std::vector<std::string> TPosixComPlatform::AdapterPortNames() { return AdapterDevicePaths(); }
+std::vector<std::string> TPosixComPlatform::AdapterPortNames() { return ::AdapterPortNames(roots_); }
+
+TSystemErrorText TPosixComPlatform::DescribeError(const std::string& portName, uint32_t error) {
+  // A serial device server's error number is this system's too; only its meaning differs.
+  if (IsNetPortName(portName)) return PosixNetErrorText(portName, int(error));
+  std::string device;
+  if (!DevicePathForPortName(portName, device, roots_.Dev)) device.clear();
+  return PosixErrorText(portName, device, int(error));
+}
+
+std::string TPosixComPlatform::PortDescription(const std::string& portName) {
+  std::string device;
+  return DevicePathForPortName(portName, device, roots_.Dev) ? AdapterDescription(device, roots_) : "";
+}
+
+bool TPosixComPlatform::AccessDenied(uint32_t error) { return error == EACCES || error == EPERM; }
+
+std::unique_ptr<TDeviceWatch> TPosixComPlatform::WatchDevice(const std::string& path,
+                                                              std::function<void()> changed) {
+  std::string device;
+  if (!DevicePathForPortName(path, device, roots_.Dev)) return nullptr;
+  auto watch = std::make_unique<TPosixDeviceWatch>(device, std::move(changed));
+  if (!watch->Valid()) return nullptr;
+  return watch;
+}
