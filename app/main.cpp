@@ -7,6 +7,7 @@
 #include "app/Application.h"
 #include "app/CommandLine.h"
 #include "app/Desktop.h"
+#include "toolkit/AtomicFile.h"
 #include "toolkit/QtToolkit.h"
 
 int main(int argc, char** argv) {
@@ -42,6 +43,8 @@ int main(int argc, char** argv) {
   }
   TQtToolkit toolkit;
   SetToolkit(&toolkit);
+  // An earlier run killed while it replaced "COM.ini" or a status file left its temporary file here.
+  RemoveStaleTemporaryFiles(".");
   int result;
   {
     TApplicationWindows windows;

@@ -69,13 +69,20 @@ struct TFileCloser {
 using TFile = std::unique_ptr<std::FILE, TFileCloser>;
 
 void ParseStatusFile(std::FILE* f, const std::string& path, TStatusValues& values) {
-  ParseStatus(
-      [&]() -> int {
-        int c = std::getc(f);
-        if (c == EOF && std::ferror(f)) FailWithSystemReason(path, errno ? errno : EIO);
-        return c == EOF ? EndOfText : c;
-      },
-      values);
+  try {
+    ParseStatus(
+        [&]() -> int {
+          int c = std::getc(f);
+          if (c == EOF && std::ferror(f)) FailWithSystemReason(path, errno ? errno : EIO);
+          return c == EOF ? EndOfText : c;
+        },
+        values);
+  } catch (const EInOutError& e) {
+    // With one file per unit, the operator must be told which one holds the bad number.
+    if (e.ErrorCode == 0 && std::strcmp(e.what(), InvalidNumericInput) == 0)
+      throw EInOutError(path + ": " + InvalidNumericInput);
+    throw;
+  }
 }
 
 }  // namespace

@@ -40,7 +40,8 @@ std::string StatusFileName(int address);
 // the text does not reach keep their values; what follows the tenth value is not looked at. A bad token
 // raises EInOutError(InvalidNumericInput) and leaves `values` untouched.
 void ParseStatusText(std::string_view text, TStatusValues& values);
-// The same over a file; a file that cannot be opened or read raises EInOutError with the system's reason.
+// The same over a file; a bad token raises EInOutError("<path>: Invalid numeric input"), and a file that
+// cannot be opened or read raises EInOutError with the system's reason.
 void ReadStatusFile(const std::string& path, TStatusValues& values);
 
 // Creates the file empty when it does not exist; an existing file is left as it is.

@@ -11,23 +11,15 @@ packages=(
   qt6-svg-dev qt6-translations-l10n dpkg-dev file desktop-file-utils
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth x11-utils imagemagick xdotool
+  strace libxtst-dev
   fonts-dejavu-core fonts-liberation
   xclip  # the end-to-end tests read message boxes the way an operator copies their text
   # The serial device server the network tests run the program against.
   ser2net
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+source scripts/build-env.sh
+ensure_packages "${packages[@]}"
 
 build_type=${BUILD_TYPE:-RelWithDebInfo}
 cmake -S . -B build -DCMAKE_BUILD_TYPE="$build_type" >/dev/null

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <random>
 
 #ifdef _WIN32
@@ -12,6 +13,7 @@
 #include <process.h>
 #include <windows.h>
 #else
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -88,13 +90,74 @@ void FlushDirectoryOf(const std::string& path) {
   throw EInOutError(path + ": " + std::strerror(error), error);
 }
 
+// "<path>.orvel-<pid>-<8 hex>.tmp": the process id tells a later start whether the writer still runs,
+// and the form is one no other program is likely to use.
+constexpr char TemporaryMark[] = ".orvel-";
+constexpr char TemporaryEnd[] = ".tmp";
+constexpr size_t RandomDigits = 8;
+
 std::string TemporaryNameFor(const std::string& path) {
   static std::mt19937_64 random{std::random_device{}()};
-  char suffix[40];
-  std::snprintf(suffix, sizeof suffix, ".%d.%08llx.tmp", ProcessId(),
-                static_cast<unsigned long long>(random() & 0xFFFFFFFFu));
+  char suffix[48];
+  std::snprintf(suffix, sizeof suffix, "%s%d-%08llx%s", TemporaryMark, ProcessId(),
+                static_cast<unsigned long long>(random() & 0xFFFFFFFFu), TemporaryEnd);
   return path + suffix;
 }
+
+// The writer's process id if `name` is one of our temporary names, else 0.
+long WriterOf(const std::string& name) {
+  const size_t endLength = sizeof TemporaryEnd - 1, markLength = sizeof TemporaryMark - 1;
+  if (name.size() <= endLength || name.compare(name.size() - endLength, endLength, TemporaryEnd) != 0) return 0;
+  const size_t mark = name.rfind(TemporaryMark);
+  if (mark == std::string::npos || mark == 0) return 0;
+  const std::string middle = name.substr(mark + markLength, name.size() - endLength - mark - markLength);
+  const size_t dash = middle.find('-');
+  if (dash == std::string::npos || dash == 0 || dash > 9 || middle.size() - dash - 1 != RandomDigits) return 0;
+  long pid = 0;
+  for (size_t i = 0; i < dash; ++i) {
+    if (middle[i] < '0' || middle[i] > '9') return 0;
+    pid = pid * 10 + (middle[i] - '0');
+  }
+  for (size_t i = dash + 1; i < middle.size(); ++i)
+    if (!((middle[i] >= '0' && middle[i] <= '9') || (middle[i] >= 'a' && middle[i] <= 'f'))) return 0;
+  return pid;
+}
+
+#ifdef _WIN32
+bool WriterGone(long pid) {
+  if (DWORD(pid) == ::GetCurrentProcessId()) return true;
+  HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
+  if (!process) return ::GetLastError() == ERROR_INVALID_PARAMETER;  // no such process
+  const bool ended = ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+  ::CloseHandle(process);
+  return ended;
+}
+#else
+// A killed process whose parent has not collected it yet still holds its id, but writes nothing more.
+bool Zombie(long pid) {
+#ifdef __linux__
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+  std::FILE* f = std::fopen(path, "r");
+  if (!f) return false;
+  char text[512] = {};
+  const size_t n = std::fread(text, 1, sizeof text - 1, f);
+  std::fclose(f);
+  text[n] = '\0';
+  // The state follows the command name, which is in parentheses and may hold anything.
+  const char* close = std::strrchr(text, ')');
+  return close && close[1] == ' ' && close[2] == 'Z';
+#else
+  return false;
+#endif
+}
+
+bool WriterGone(long pid) {
+  if (pid == long(::getpid())) return true;
+  // EPERM: it runs, as another user; only "no such process" means gone.
+  return (::kill(pid_t(pid), 0) != 0 && errno == ESRCH) || Zombie(pid);
+}
+#endif
 
 }  // namespace
 
@@ -136,4 +199,19 @@ void WriteFileReplacing(const std::string& path, const std::string& content) {
     Fail(path, error);
   }
   FlushDirectoryOf(path);
+}
+
+std::vector<std::string> RemoveStaleTemporaryFiles(const std::string& directory) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> removed;
+  std::error_code listing;
+  for (fs::directory_iterator it(directory, listing), end; !listing && it != end; it.increment(listing)) {
+    const std::string name = it->path().filename().string();
+    const long pid = WriterOf(name);
+    std::error_code entry;
+    // Only plain files: a directory or a link by such a name is not something we wrote.
+    if (pid <= 0 || !fs::is_regular_file(it->symlink_status(entry)) || entry || !WriterGone(pid)) continue;
+    if (fs::remove(it->path(), entry)) removed.push_back(name);
+  }
+  return removed;
 }

@@ -60,8 +60,14 @@ void TSyncQueue::Release(const std::shared_ptr<TRequest>& request) {
 }
 
 void TSyncQueue::Run(const std::shared_ptr<TRequest>& request) {
+  struct TServing {
+    int& Count;
+    explicit TServing(int& count) : Count(count) { ++Count; }
+    ~TServing() { --Count; }
+  };
   switch (request->Kind) {
-    case TRequest::TKind::Synchronize:
+    case TRequest::TKind::Synchronize: {
+      TServing serving(serving_);
       try {
         request->Method();
       } catch (...) {
@@ -69,6 +75,7 @@ void TSyncQueue::Run(const std::shared_ptr<TRequest>& request) {
       }
       Release(request);
       break;
+    }
     case TRequest::TKind::Send: {
       // The worker waits only until the procedure replies; errors stay on this side.
       std::weak_ptr<TRequest> weak = request;

@@ -30,6 +30,10 @@ class TSyncQueue {
   // Any thread: blocks until `done` holds, woken by WakeWaiters, running nothing meanwhile.
   void WaitWoken(const std::function<bool()>& done);
 
+  // True while the user-interface thread runs a synchronise request, whose worker is blocked until it
+  // returns (a handler inside a modal box, say): that worker can take up nothing meanwhile.
+  bool ServingBlockedWorker() const { return serving_ > 0; }
+
   bool OnUiThread() const { return std::this_thread::get_id() == uiThread_; }
   void AdoptCurrentThreadAsUi() { uiThread_ = std::this_thread::get_id(); }
 
@@ -53,5 +57,6 @@ class TSyncQueue {
   std::condition_variable changed_;   // WaitServing waits for work or a wake-up
   std::deque<std::shared_ptr<TRequest>> queue_;
   uint64_t wakeups_ = 0;
+  int serving_ = 0;  // only the user-interface thread touches it
   std::thread::id uiThread_;
 };

@@ -104,6 +104,9 @@ void TVirtualToolkit::Settle() {
       seen = changes_;
     }
     if (queue_.HasPending()) return;
+    // The worker whose event is still out is the one blocked on the request being served here (the rigs
+    // drive one device): waiting for it could only stall.
+    if (queue_.ServingBlockedWorker()) return;
     bool quiet = std::all_of(sources_.begin(), sources_.end(), [](TVirtualSource* s) { return s->Quiescent(); });
     if (quiet) return;
     std::unique_lock lock(changeMutex_);

@@ -8,16 +8,23 @@
 
 namespace {
 
+// What separates words, and what a line is trimmed of: the same set for both, so a line made only of
+// blanks always comes out empty and never reaches the word split with no word in it.
+constexpr const char* kBlanks = " \t\n\v\f\r";
+
 std::string Trim(const std::string& s) {
-  const auto first = s.find_first_not_of(" \t\r");
+  const auto first = s.find_first_not_of(kBlanks);
   if (first == std::string::npos) return {};
-  return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
+  return s.substr(first, s.find_last_not_of(kBlanks) - first + 1);
 }
 
 std::vector<std::string> Words(const std::string& s) {
-  std::istringstream in(s);
   std::vector<std::string> words;
-  for (std::string w; in >> w;) words.push_back(w);
+  for (size_t at = s.find_first_not_of(kBlanks); at != std::string::npos; at = s.find_first_not_of(kBlanks, at)) {
+    const size_t end = s.find_first_of(kBlanks, at);
+    words.push_back(s.substr(at, end - at));
+    at = end;
+  }
   return words;
 }
 
@@ -25,6 +32,18 @@ std::string Hex2(unsigned value) {
   char text[8];
   std::snprintf(text, sizeof text, "0x%02X", value & 0xFF);
   return text;
+}
+
+// Microseconds as milliseconds to the last digit ("1234.567", "2.5", "1"), so the file reads back exactly;
+// a stream's default six significant digits would round them.
+std::string Milliseconds(int64_t us) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld.%03lld", static_cast<long long>(us / 1000),
+                static_cast<long long>(us % 1000));
+  std::string ms = text;
+  ms.erase(ms.find_last_not_of('0') + 1);
+  if (ms.back() == '.') ms.pop_back();
+  return ms;
 }
 
 class TParser {
@@ -179,7 +198,7 @@ void WriteUnitState(std::ostream& out, const std::vector<const TSimUnit*>& units
   for (const auto* unit : units) {
     out << "\nunit " << int(unit->Address) << "\n";
     out << "# register pointer " << Hex2(unit->Pointer()) << "\n";
-    out << "delay " << unit->ReplyDelayUs / 1000.0 << "\n";
+    out << "delay " << Milliseconds(unit->ReplyDelayUs) << "\n";
     for (auto& [code, d] : unit->Descriptors()) {
       out << "descriptor " << Hex2(code) << " = " << int(d.Minimum) << ' ' << int(d.Maximum) << ' '
           << int(d.Default) << ' ' << int(d.Step);

@@ -24,10 +24,12 @@ class TSimManualClock : public TSimClock {
   bool IsVirtual() const override { return true; }
 };
 
-// Real microseconds since the clock was made (steady, never jumps).
+// Real microseconds since the clock was made (steady, never jumps), or since the steady clock's own
+// zero, which other programs on the machine can read too.
 class TSimSteadyClock : public TSimClock {
  public:
-  TSimSteadyClock() : origin_(std::chrono::steady_clock::now()) {}
+  explicit TSimSteadyClock(bool fromClockZero = false)
+      : origin_(fromClockZero ? std::chrono::steady_clock::time_point{} : std::chrono::steady_clock::now()) {}
   int64_t NowUs() override { return UsAt(std::chrono::steady_clock::now()); }
   bool IsVirtual() const override { return false; }
   void Changed() override {

@@ -167,6 +167,9 @@ TUnitSimOptions ParseUnitSimOptions(const std::vector<std::string>& args) {
       o.Trace = takeValue();
     } else if (option == "--state") {
       o.State = takeValue();
+    } else if (option == "--monotonic-times") {
+      if (inlineValue) throw EUsage("--monotonic-times takes no value");
+      o.MonotonicTimes = true;
     } else if (std::find(std::begin(kFaultOptions), std::end(kFaultOptions), option) != std::end(kFaultOptions)) {
       o.Faults.push_back(ParseFault(option, takeValue()));
     } else {
@@ -196,6 +199,9 @@ Units and line:
   --trace FILE           every frame on the line as JSON, one object per line, written as it happens
   --state FILE           the registers of every unit, written at exit and on SIGUSR1 (register-file
                          format, so it can be read back with --registers)
+  --monotonic-times      trace times count from the zero of the system's monotonic clock (as
+                         clock_gettime(CLOCK_MONOTONIC) gives it) instead of from the start, so other
+                         programs' times can be set beside them
   -h, --help             this text
 
 Faults, per unit; each may be repeated and combined:

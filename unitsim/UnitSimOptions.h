@@ -27,6 +27,7 @@ struct TUnitSimOptions {
   std::string Registers;
   std::string Trace;
   std::string State;
+  bool MonotonicTimes = false;  // trace times from the system's monotonic clock's zero, not from the start
   std::optional<int64_t> DelayUs;
   std::optional<int64_t> DropGapUs;
   std::vector<TFaultOption> Faults;

@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
   }
 
   TSimBus bus;
-  TSimSteadyClock clock;
+  TSimSteadyClock clock(options.MonotonicTimes);
   bus.SetClock(&clock);
   try {
     BuildUnits(options, bus);

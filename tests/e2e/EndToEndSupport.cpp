@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 
 #include "link/Frame.h"
 #include "link/FrameCrc.h"

@@ -50,6 +50,13 @@ class TWatchedLinkRig : public TLinkRig {
     };
   }
 
+  // The base closes the port, and closing serves the events still on their way; the handlers set here
+  // use this object's members, which are gone by then.
+  ~TWatchedLinkRig() override {
+    Port.OnRxChar = nullptr;
+    Tk.OnMessage = nullptr;
+  }
+
   // Decides, from the number of bytes waiting, whether the receiver gets them now; all at once when unset.
   std::function<bool(int32_t waiting)> HandOver;
 

@@ -223,6 +223,26 @@ TEST(Receiver, ErrorStatusShowsItsBoxOnceAtByteEightAndTheReplyIsNotActedOn) {
   EXPECT_EQ(rig.Bus.FindUnit(1)->Register(0x42), 0x90);
 }
 
+TEST(Receiver, BytesThatArriveWhileTheOperatorReadsAStatusBoxAreReadAfterItCloses) {
+  TWatchedLinkRig rig;
+  rig.AddUnit(1).AddFault(TSimFault::WithStatus(statusNotSupported).Times(1));
+  rig.Tk.OperatorDelayUs = 300'000;
+  ProbeDevice(1);
+  rig.Tk.RunUntilIdle();
+  const auto reply = rig.Bus.Replies().at(0);
+  ASSERT_EQ(reply.Bytes.size(), 11u);
+  EXPECT_EQ(rig.MessageTexts(), std::vector<std::string>{"Information: Команда не поддерживается"});
+  EXPECT_EQ(rig.MessageRxCounts, std::vector<int32_t>{8});
+  // The handler holding the box held the port's events; the last three bytes come in one batch once the
+  // operator has pressed OK.
+  ASSERT_EQ(rig.Events.size(), 9u);
+  EXPECT_EQ(rig.Events[7].TimeUs, ByteEndUs(reply, 7) + 300'000);
+  EXPECT_EQ(rig.Events[8].Count, 3);
+  EXPECT_EQ(rig.Events[8].TimeUs, rig.Events[7].TimeUs);
+  EXPECT_EQ(LinkState.RxCount, 11);
+  EXPECT_FALSE(LinkState.ReplyTimedOut);
+}
+
 TEST(Receiver, RefusedSetAddressLeavesBothDialogsAsTheyWere) {
   TWatchedLinkRig rig;
   auto& fresh = rig.AddUnit(0);
@@ -293,6 +313,34 @@ TEST(Receiver, OnlyAWriteReplyReenablesTheStepButtons) {
 
   WriteRegister();  // nothing pending: nothing to enable
   EXPECT_EQ(rig.StepButtonsEnabled, 1);
+}
+
+TEST(Receiver, ADescriptorReplyTooShortForFourBytesStoresNothingFromAnEarlierReply) {
+  TWatchedLinkRig rig;
+  rig.AddUnit(1).SetDescriptor(0x42, {5, 200, 100, 5});
+  rig.SetUpRead(1, 0x43, 4);
+  ReadRegister();
+  ASSERT_EQ(std::vector<uint8_t>({LinkState.Minimum, LinkState.Maximum, LinkState.Default, LinkState.Step}),
+            std::vector<uint8_t>({5, 200, 100, 5}));
+
+  // Replies of two, one and no data byte: what would be taken from them is their checksum and, past their
+  // end, what the earlier reply left in the buffer.
+  for (const std::vector<uint8_t>& data :
+       {std::vector<uint8_t>{0x10, 0x20}, std::vector<uint8_t>{0x07}, std::vector<uint8_t>{}}) {
+    rig.Bus.Script = [&](const TWireFrame& request) -> std::optional<TReplyPlan> {
+      if (request.Command != cmdRead) return std::nullopt;
+      TReplyPlan plan;
+      plan.Bytes = BuildFrame(1, cmdRead, data);
+      return plan;
+    };
+    rig.SetUpRead(1, 0x43, 4);
+    ReadRegister();
+    EXPECT_EQ(LinkState.RxCount, int32_t(data.size()) + FrameOverhead);
+    EXPECT_EQ(std::vector<uint8_t>({LinkState.Minimum, LinkState.Maximum, LinkState.Default, LinkState.Step}),
+              std::vector<uint8_t>({5, 200, 100, 5}));
+  }
+  EXPECT_FALSE(LinkState.ReadAnswered);
+  EXPECT_TRUE(rig.Tk.Messages().empty());
 }
 
 TEST(Receiver, BytesBeyondTheBufferAreCountedButNotStored) {

@@ -422,7 +422,7 @@ TEST(Poll, AMissingImageAndAGarbledStatusFileAreReportedOnceAfterThePoll) {
   EXPECT_EQ(rig.MessageTexts(),
             (std::vector<std::string>{
                 "ORVEL Control: Cannot open file \"Bmp\\AuxOff.bmp\". No such file or directory",
-                "ORVEL Control: Invalid numeric input"}));
+                "ORVEL Control: Status7.log: Invalid numeric input"}));
   EXPECT_EQ(pollWindowUp, (std::vector<bool>{false, false}));
   for (auto& m : rig.Tk.Messages()) EXPECT_EQ(m.Kind, TMessageKind::mkError);
   EXPECT_FALSE(LinkState.Scanning);

@@ -151,12 +151,32 @@ TEST_F(StatusFileTest, FilesThatCannotBeReadOrCreatedFailWithTheSystemsReason) {
     LoadStatusValues(7, values);
     ADD_FAILURE() << "garbage was read";
   } catch (const EInOutError& e) {
-    EXPECT_STREQ(e.what(), "Invalid numeric input");
+    // The operator is told which of the files to look at.
+    EXPECT_STREQ(e.what(), "Status7.log: Invalid numeric input");
+    EXPECT_EQ(e.ErrorCode, 0);
   }
   EXPECT_EQ(values, Sevens);
+  // The file found without regard to case is named as it is on the disk (Windows opens it by the name
+  // asked for, and names that).
+  fs::rename("Status7.log", "STATUS7.LOG");
+  try {
+    LoadStatusValues(7, values);
+    ADD_FAILURE() << "garbage was read";
+  } catch (const EInOutError& e) {
+#ifdef _WIN32
+    EXPECT_STREQ(e.what(), "Status7.log: Invalid numeric input");
+#else
+    EXPECT_STREQ(e.what(), "STATUS7.LOG: Invalid numeric input");
+#endif
+  }
 
   Put("binary.log", std::string("\x00\x01\x02\x7f\x00", 5));
-  EXPECT_THROW(ReadStatusFile("binary.log", values), EInOutError);
+  try {
+    ReadStatusFile("binary.log", values);
+    ADD_FAILURE() << "binary bytes were read";
+  } catch (const EInOutError& e) {
+    EXPECT_STREQ(e.what(), "binary.log: Invalid numeric input");
+  }
 
   try {
     ReadStatusFile("Status8.log", values);

@@ -88,8 +88,10 @@ std::string TChildProcess::Describe() const {
   return program + " ended by signal " + std::to_string(TermSignal()) + " (" + strsignal(TermSignal()) + ")";
 }
 
-double TChildProcess::CpuSeconds() const {
-  std::ifstream in("/proc/" + std::to_string(pid_) + "/stat");
+double TChildProcess::CpuSeconds() const { return ProcessCpuSeconds(pid_); }
+
+double ProcessCpuSeconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   // The command name may hold spaces; the fields counted here follow its closing parenthesis.
   const auto close = text.rfind(')');
@@ -119,4 +121,11 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return true;
+}
+
+pid_t EndedProcessId() {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(0);
+  ::waitpid(pid, nullptr, 0);
+  return pid;
 }

@@ -53,3 +53,10 @@ class TChildProcess {
 
 // Checks `condition` every few milliseconds until it holds or `limit` has passed; true if it held.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
+
+// User plus system CPU time a process has used so far, in seconds; 0 once it is gone.
+double ProcessCpuSeconds(pid_t pid);
+
+// The id of a process that has ended and been reaped, so it names no running process (until the system
+// hands it out again, which takes a while).
+pid_t EndedProcessId();

@@ -1,5 +1,7 @@
 #pragma once
-// Reading back the wire trace orvel-unitsim writes (--trace): one JSON object per line and frame.
+// Reading back the wire trace orvel-unitsim writes (--trace): one JSON object per line and frame. Built
+// with Qt, through Qt's JSON parser (WireTraceFile.h, which has every field); without Qt (the Windows test
+// programs), through a field scanner.
 #include <cstdint>
 #include <string>
 #include <vector>

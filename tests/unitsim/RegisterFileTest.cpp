@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <sstream>
+#include <ctime>
 
 #include "UnitSimTestSupport.h"
 #include "unitsim/RegisterFile.h"
+#include "unitsim/SimClock.h"
 #include "unitsim/UnitSimOptions.h"
 
 namespace {
@@ -72,12 +74,31 @@ TEST(RegisterFile, BadLinesAreReportedWithTheirFileAndLine) {
   EXPECT_THROW(LoadRegisterFile("/nonexistent/units.txt"), ERegisterFile);
 }
 
+// A line is split into words on every kind of blank, so every kind of blank must also make a line empty:
+// a form feed or vertical tab alone on a line once left no word to look at.
+TEST(RegisterFile, LinesOfAnyKindOfBlankAreEmptyAndBlanksOfAnyKindSeparateWords) {
+  const auto setups = Parse(
+      "\f\n"
+      "\v\n"
+      " \t\f\v\r\n"
+      "\funit\v3\f\n"
+      "\v0x4E\f=\v1\t\f\r\n"
+      "\f# comment after a form feed\n");
+  ASSERT_EQ(setups.size(), 1u);
+  EXPECT_EQ(setups[0].Address, 3);
+  EXPECT_EQ(setups[0].Line, 4);
+  EXPECT_EQ(setups[0].Registers, (std::vector<std::pair<uint8_t, uint8_t>>{{0x4E, 1}}));
+  EXPECT_EQ(ErrorOf("unit 3\n\f\n\v\n0x4E\f1\n"), "units.txt:4: not a register line: \"0x4E\f1\" (expected "
+            "'CODE = VALUE', 'descriptor ...', 'delay MS' or 'unit ADDRESS')");
+}
+
 TEST(RegisterFile, TheStateFileReadsBackToTheSameUnits) {
   TSimUnit a(3), b(0);
   a.SetRegister(0x6C, 0x03);
   a.SetRegister(0xF0, 0x99);
   a.SetDescriptor(0x0C, {0, 200, 40, 4});
-  a.ReplyDelayUs = 1500;
+  a.ReplyDelayUs = 1'234'567;  // to the microsecond: 1234.567 ms
+  b.ReplyDelayUs = 10;
   std::ostringstream out;
   WriteUnitState(out, {&a, &b});
   EXPECT_NE(out.str().find("0x6C = 0x03  # K2 logo enable\n"), std::string::npos);
@@ -90,7 +111,8 @@ TEST(RegisterFile, TheStateFileReadsBackToTheSameUnits) {
   EXPECT_EQ(a2.Address, 3);
   EXPECT_EQ(a2.Registers(), a.Registers());
   EXPECT_EQ(a2.Descriptors(), a.Descriptors());
-  EXPECT_EQ(a2.ReplyDelayUs, 1500);
+  EXPECT_EQ(a2.ReplyDelayUs, 1'234'567);
+  EXPECT_EQ(b2.ReplyDelayUs, 10);
   EXPECT_EQ(b2.Registers(), b.Registers());
 }
 
@@ -145,6 +167,17 @@ TEST(UnitSimOptions, FaultsAndUnitsParse) {
   EXPECT_EQ(o.Faults[2].Fault.Stray, (std::vector<uint8_t>{0xAA, 0x55}));
   EXPECT_EQ(o.Faults[2].Fault.GapUs, 5'000);
   EXPECT_EQ(o.Faults[3].Fault.Length, 70u);
+  EXPECT_FALSE(o.MonotonicTimes);
+  EXPECT_TRUE(ParseUnitSimOptions({"--monotonic-times"}).MonotonicTimes);
+}
+
+TEST(UnitSimOptions, MonotonicTimesLineUpWithTheSystemsMonotonicClock) {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  const int64_t systemUs = int64_t(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
+  TSimSteadyClock fromZero(true), fromStart;
+  EXPECT_NEAR(double(fromZero.NowUs()), double(systemUs), 1e6);
+  EXPECT_LT(fromStart.NowUs(), 1'000'000);
 }
 
 TEST(UnitSimOptions, BadCommandLinesSayWhatIsWrong) {
@@ -163,6 +196,7 @@ TEST(UnitSimOptions, BadCommandLinesSayWhatIsWrong) {
       {{"--late", "3:10,cmd=poke"}, "unknown command \"poke\""},
       {{"--late", "3:10,often"}, "--late 3:10,often: unknown qualifier \"often\""},
       {{"--oversize", "3:60"}, "--oversize 3:60: length: 60 is out of range (70 to 255)"},
+      {{"--monotonic-times=yes"}, "--monotonic-times takes no value"},
   };
   for (auto& [args, expected] : cases) {
     SCOPED_TRACE(expected);

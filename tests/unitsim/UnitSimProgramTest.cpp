@@ -16,6 +16,7 @@
 
 #include "UnitSimTestSupport.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/WireTraceFile.h"
 
 namespace {
 
@@ -127,14 +128,14 @@ TEST_F(UnitSimProgramTest, ServesAPortThatIsClosedAndOpenedAgainAndTracesEveryFr
   struct stat st;
   EXPECT_NE(lstat(link.c_str(), &st), 0);  // the link went with the program
 
-  std::istringstream lines(Slurp(trace));
-  std::vector<std::string> frames;
-  for (std::string line; std::getline(lines, line);) frames.push_back(line);
+  const auto frames = ReadWireTrace(trace);
   ASSERT_EQ(frames.size(), 8u);
-  EXPECT_NE(frames[0].find("\"from\":\"host\",\"kind\":\"frame\",\"bytes\":\"" + HexBytes(Identify(3)) + "\""),
-            std::string::npos);
-  EXPECT_NE(frames[7].find("\"from\":\"units\""), std::string::npos);
-  EXPECT_NE(frames[7].find("\"data\":\"01\",\"crc_ok\":true"), std::string::npos);
+  EXPECT_TRUE(frames[0].FromHost());
+  EXPECT_EQ(frames[0].Kind, "frame");
+  EXPECT_EQ(frames[0].Bytes, Identify(3));
+  EXPECT_EQ(frames[7].From, "units");
+  EXPECT_EQ(frames[7].Data, std::vector<uint8_t>{0x01});
+  EXPECT_EQ(frames[7].CrcOk, true);
 }
 
 TEST_F(UnitSimProgramTest, AnUnaddressedUnitMovesToTheAddressItIsGivenAndTheStateShowsItThere) {
