@@ -256,15 +256,20 @@ void Probe(uint8_t address, bool scanning) {
   const int callsBefore = Run.Calls;
   const size_t boxesBefore = Run.Boxes.size();
   ProbeDevice(address);
-  // Any batch since the request stopped the reply timer or cleared what its expiry set.
-  const bool answered = Run.Calls > callsBefore;
+  // Any batch since the request stopped the reply timer or cleared what its expiry set; but what came
+  // back is this address's answer only when, as far as it came, it is an identify reply from it.
+  const TLinkState& st = LinkState;
+  const bool ownAnswer = st.RxCount <= FrameCommandOffset || (st.RxBuffer[FrameAddressOffset + 1] == address &&
+                                                              st.RxBuffer[FrameCommandOffset + 1] == cmdIdentify);
+  const bool anything = Run.Calls > callsBefore, answered = anything && ownAnswer;
   FUZZ_CHECK(LinkState.ReplyTimedOut == !answered,
              "after a probe " << (answered ? "that was answered" : "that nothing answered") << ", ReplyTimedOut is "
                               << LinkState.ReplyTimedOut);
   size_t notConnected = 0;
   for (size_t i = boxesBefore; i < Run.Boxes.size(); ++i) notConnected += Run.Boxes[i] == TextNotConnected;
-  // An answer that came only after the time-out clears the flag, but the box has been shown by then.
-  const size_t least = !answered && !scanning ? 1 : 0, most = scanning ? 0 : 1;
+  // An answer that came only after the time-out clears the flag, but the box has been shown by then. A
+  // foreign reply stops the reply timer: no box for it.
+  const size_t least = !anything && !scanning ? 1 : 0, most = scanning ? 0 : 1;
   FUZZ_CHECK(notConnected >= least && notConnected <= most,
              notConnected << " \"not connected\" boxes after a " << (scanning ? "poll's " : "") << "probe");
   LinkState.Scanning = false;
