@@ -227,6 +227,7 @@ TEST_F(PortDialog, ACloseThatReportsItsDeviceRefusedThePurgeStillReopensAndPolls
   EXPECT_EQ(rig.WordsSince(mark), PollWords({3}));
   // What the close of a dead device has to say is no news once the port works again.
   EXPECT_TRUE(rig.MessageTexts().empty()) << rig.MessageTexts()[0];
+  port.OnAfterClose = nullptr;  // it captures this test's locals, and the rig closes the port later
 }
 
 TEST_F(PortDialog, APressDuringASwitchWaitsUntilTheSwitchIsOver) {

@@ -51,14 +51,32 @@ void TPosixDeviceWatch::Arm() {
     if (descriptor >= 0) watched_.push_back({descriptor, name});
   };
   // The nearest folder on the way to the device that exists, and the name in it that leads on.
-  fs::path entry(path_);
-  fs::path folder = entry.parent_path();
-  while (!folder.empty() && !IsFolder(folder) && folder != folder.root_path()) {
-    entry = folder;
-    folder = folder.parent_path();
+  auto nearest = [this](fs::path& entry) {
+    entry = path_;
+    fs::path folder = entry.parent_path();
+    while (!folder.empty() && !IsFolder(folder) && folder != folder.root_path()) {
+      entry = folder;
+      folder = folder.parent_path();
+    }
+    return folder.empty() ? fs::path(".") : folder;
+  };
+  fs::path entry;
+  fs::path folder = nearest(entry);
+  // A folder made just after the one watched (udev makes serial/ and by-id/ at once) says nothing to a watch
+  // that came too late for it: until the way stays the same while its watch begins, watch anew.
+  for (int round = 0; round < 8; ++round) {
+    const size_t before = watched_.size();
+    watch(folder, entry.filename().string());
+    fs::path again;
+    const fs::path now = nearest(again);
+    if (now == folder) break;
+    if (watched_.size() > before) {
+      inotify_rm_watch(inotify_, watched_.back().Descriptor);
+      watched_.pop_back();
+    }
+    folder = now;
+    entry = again;
   }
-  if (folder.empty()) folder = ".";
-  watch(folder, entry.filename().string());
   // A link that leads to a device file elsewhere: that file's mode and group change there.
   std::error_code error;
   if (fs::is_symlink(path_, error)) {
