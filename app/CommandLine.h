@@ -18,7 +18,7 @@ struct TCommandLine {
 TCommandLine ParseCommandLine(int argc, const char* const* argv, const char* (*environment)(const char*));
 
 // The per-user data folder: $XDG_DATA_HOME/orvel-control, or ~/.local/share/orvel-control when that is not
-// set (or not an absolute path, which the base directory specification says to ignore).
+// set (or not an absolute path: a relative one would depend on where the program happens to start).
 std::string UserDataDirectory(const char* (*environment)(const char*));
 
 // Creates `directory` (and its parents) when missing and makes it the working directory; false with the

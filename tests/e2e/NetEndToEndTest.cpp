@@ -72,28 +72,13 @@ TEST(NetEndToEndLoss, AServerStoppedMidPollIsShownWithoutSpinningAndARescanBring
   if (!TSer2net::Installed() || !TXSession::Installed())
     GTEST_SKIP() << "ser2net, Xvfb or xdotool is missing: scripts/setup.sh installs them";
   std::unique_ptr<TOperatorSession> started;
-  for (int attempt = 1; attempt <= Attempts && !started; ++attempt) {
-    auto fresh = std::make_unique<TOperatorSession>("rfc2217");
-    bool found = false;
-    ASSERT_NO_FATAL_FAILURE(fresh->StartWithUnits(found));
-    if (found)
-      started = std::move(fresh);
-    else
-      std::printf("%s session, attempt %d: the first poll found no unit on this busy machine\n", "rfc2217", attempt);
-  }
+  ASSERT_NO_FATAL_FAILURE(StartSessionWithUnits("rfc2217", started));
   ASSERT_TRUE(started) << "no session's first poll found the units";
   TOperatorSession& session = *started;
   const size_t firstPoll = ReadTrace(session.TracePath()).size();
 
   // A rescan, and the server ends while unit 3's registers are being read.
-  session.ChooseMenuItem(3);
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        const auto frames = ReadTrace(session.TracePath());
-        return frames.size() > firstPoll + 8 && frames.back().Bytes.size() > 6 && frames.back().Bytes[6] == cmdRead;
-      },
-      30s))
-      << ReadFileBytes(session.TracePath());
+  ASSERT_TRUE(session.RescanUntilReading(firstPoll));
   session.Server->Stop();
 
   // The operator is told, and the program waits without spinning.

@@ -134,3 +134,30 @@ void TOperatorSession::End() {
   Sim.reset();
   Screen.reset();
 }
+
+void StartSessionWithUnits(const std::string& scheme, std::unique_ptr<TOperatorSession>& session) {
+  session.reset();
+  for (int attempt = 1; attempt <= Attempts; ++attempt) {
+    auto fresh = std::make_unique<TOperatorSession>(scheme);
+    bool found = false;
+    ASSERT_NO_FATAL_FAILURE(fresh->StartWithUnits(found));
+    if (found) {
+      session = std::move(fresh);
+      return;
+    }
+    std::printf("%s session, attempt %d: the first poll found no unit on this busy machine\n", scheme.c_str(),
+                attempt);
+  }
+}
+
+::testing::AssertionResult TOperatorSession::RescanUntilReading(size_t from) {
+  ChooseMenuItem(3);
+  if (WaitUntil(
+          [&] {
+            const auto frames = ReadTrace(TracePath());
+            return frames.size() > from + 8 && frames.back().Bytes.size() > 6 && frames.back().Bytes[6] == cmdRead;
+          },
+          30s))
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << ReadFileBytes(TracePath());
+}

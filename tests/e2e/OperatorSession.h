@@ -55,6 +55,8 @@ class TOperatorSession {
   // "Общие настройки" → item `index` (1 to 3) of the main menu, by pointer and keyboard. A window too
   // narrow for the menu's title keeps it behind the menu bar's extension button.
   void ChooseMenuItem(int index);
+  // A rescan from the menu, up to the moment unit registers are being read (past the first `from` frames).
+  ::testing::AssertionResult RescanUntilReading(size_t from);
 
   // The program's windows on the screen, whatever their titles, oldest first.
   std::vector<TXSession::TWindow> ProgramWindows() { return Screen->ProgramWindows(Program->Pid()); }
@@ -79,3 +81,7 @@ class TOperatorSession {
 constexpr int Attempts = 3;
 
 void ReportLateReply(const std::string& scheme, int attempt);
+
+// A session over `scheme` whose first poll found the units, started afresh up to Attempts times (each miss
+// reported); `session` stays null when none found them.
+void StartSessionWithUnits(const std::string& scheme, std::unique_ptr<TOperatorSession>& session);

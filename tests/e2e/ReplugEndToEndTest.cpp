@@ -19,28 +19,13 @@ namespace {
 TEST(ReplugEndToEnd, ASimulatorKilledMidPollAndStartedAgainIsFoundByARescan) {
   if (!TXSession::Installed()) GTEST_SKIP() << "Xvfb or xdotool is missing: scripts/setup.sh installs them";
   std::unique_ptr<TOperatorSession> started;
-  for (int attempt = 1; attempt <= Attempts && !started; ++attempt) {
-    auto fresh = std::make_unique<TOperatorSession>("local");
-    bool found = false;
-    ASSERT_NO_FATAL_FAILURE(fresh->StartWithUnits(found));
-    if (found)
-      started = std::move(fresh);
-    else
-      std::printf("%s session, attempt %d: the first poll found no unit on this busy machine\n", "local", attempt);
-  }
+  ASSERT_NO_FATAL_FAILURE(StartSessionWithUnits("local", started));
   ASSERT_TRUE(started) << "no session's first poll found the units";
   TOperatorSession& session = *started;
   const size_t firstPoll = ReadTrace(session.TracePath()).size();
 
   // A rescan, and the adapter goes while unit 3's registers are being read.
-  session.ChooseMenuItem(3);
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        const auto frames = ReadTrace(session.TracePath());
-        return frames.size() > firstPoll + 8 && frames.back().Bytes.size() > 6 && frames.back().Bytes[6] == cmdRead;
-      },
-      30s))
-      << ReadFileBytes(session.TracePath());
+  ASSERT_TRUE(session.RescanUntilReading(firstPoll));
   session.Sim->Signal(SIGKILL);
   ASSERT_TRUE(session.Sim->WaitForExit(10s));
 
