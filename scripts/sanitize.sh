@@ -38,7 +38,10 @@ run_kind() {
       flags="-fsanitize=thread"
       targets="serial_tests toolkit_tests datafiles_tests e2e_tests"
       filter=(-L '^(serial_tests|toolkit_tests|datafiles_tests|e2e_tests)$')
-      export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$supp/tsan.supp"
+      # Debian's Qt and GLib are not built with the sanitizer: it cannot see their locks, and would take
+      # every event Qt allocates on one thread and frees on another for a race. What those libraries do
+      # themselves (their calls of malloc, free, write...) is therefore not watched; our code still is.
+      export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1:suppressions=$supp/tsan.supp"
       ;;
   esac
   local reports=$PWD/$dir/sanitizer-reports

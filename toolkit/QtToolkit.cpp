@@ -37,11 +37,11 @@ class TQtTimer : public TTimer {
 class TQtToolkit::TWakeReceiver : public QObject {
  public:
   explicit TWakeReceiver(TSyncQueue& queue) : queue_(queue) {}
-  bool event(QEvent* e) override {
-    if (e->type() != WakeEvent) return QObject::event(e);
-    Guarded([this] { queue_.RunPending(); });
-    return true;
-  }
+
+ protected:
+  // The only events of a user's type it is sent are wake events; the event itself, made on a worker and
+  // handed over by Qt, is not looked at.
+  void customEvent(QEvent*) override { Guarded([this] { queue_.RunPending(); }); }
 
  private:
   TSyncQueue& queue_;
