@@ -12,6 +12,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth x11-utils imagemagick xdotool
   strace libxtst-dev
+  gdb  # a test whose program does not get on shows what its threads are doing
   fonts-dejavu-core fonts-liberation
   xclip  # the end-to-end tests read message boxes the way an operator copies their text
   # The serial device server the network tests run the program against.

@@ -70,7 +70,20 @@ void Reset(TProgramSession& session, const TLinkFaultTrial& trial) {
 std::string StartProgramAndPoll(TProgramSession& session) {
   session.MarkPortFile();
   session.StartProgram();
-  if (!session.MainWindow()) return "the main window did not appear: " + session.ProgramProcess().Describe();
+  if (!session.MainWindow()) {
+    std::string seen;
+    for (const auto& [window, title] : session.XDisplay().VisibleWindows()) {
+      seen += (seen.empty() ? "" : ", ") + ("\"" + title + "\"");
+      try {
+        const TXSession::TGeometry g = session.XDisplay().Geometry(window);
+        seen += " " + std::to_string(g.Width) + "x" + std::to_string(g.Height);
+      } catch (const EXSession&) {
+      }
+    }
+    return "the main window did not appear: " + session.ProgramProcess().Describe() + " (" +
+           std::to_string(session.ProgramCpuSeconds()) + " s of CPU); on the display: " +
+           (seen.empty() ? "nothing" : seen) + "; its threads:\n" + session.ProgramThreads();
+  }
   if (!session.WaitForPortFileReplaced(PollLimit, true))
     return "the poll did not end within a minute (" + std::to_string(session.RequestsSent()) + " requests)";
   return {};

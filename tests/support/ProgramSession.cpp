@@ -56,7 +56,7 @@ TProgramSession::~TProgramSession() {
   program_.reset();
   simulator_.reset();
   std::error_code ignored;
-  fs::remove_all(directory_, ignored);
+  if (!KeepScratch()) fs::remove_all(directory_, ignored);
 }
 
 std::string TProgramSession::TracePath() const {
@@ -156,6 +156,34 @@ long TProgramSession::ProgramPeakKiB() {
   for (std::string line; std::getline(in, line);)
     if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
   return -1;
+}
+
+std::string TProgramSession::ProgramThreads() {
+  const pid_t pid = ProgramPid();
+  if (pid <= 0) return "no program";
+  const std::string gdb = FindOnPath("gdb");
+  if (!gdb.empty()) {
+    TChildProcess attach({gdb, {"-p", std::to_string(pid), "-batch", "-ex", "thread apply all bt 15"}, directory_, {},
+                          directory_ + "/program-threads.out"});
+    if (attach.WaitForExit(TMilliseconds(60'000))) {
+      // Only the stacks: gdb's own chatter about symbols and the attach goes.
+      std::istringstream lines(attach.Output());
+      std::string stacks;
+      for (std::string line; std::getline(lines, line);)
+        if (line.rfind("Thread ", 0) == 0 || line.rfind("#", 0) == 0) stacks += line + "\n";
+      if (!stacks.empty()) return stacks;
+    }
+  }
+  std::string states;
+  std::error_code e;
+  for (auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", e)) {
+    std::ifstream stat(task.path() / "stat"), wchan(task.path() / "wchan");
+    std::string line, channel;
+    std::getline(stat, line);
+    std::getline(wchan, channel);
+    states += line.substr(0, line.find(')') + 4) + " in " + channel + "\n";
+  }
+  return states;
 }
 
 double TProgramSession::ProgramCpuShare(TMilliseconds span) {

@@ -28,6 +28,7 @@ class TProgramSession {
   TProgramSession& operator=(const TProgramSession&) = delete;
 
   const std::string& Directory() const { return directory_; }
+  TXSession& XDisplay() { return display_; }
   std::string PortFile() const { return directory_ + "/COM.ini"; }
   std::string PortFileBytes() const { return tty_ + "\r\n"; }
 
@@ -49,6 +50,9 @@ class TProgramSession {
   double ProgramCpuSeconds();
   // The most memory the program has held, in KiB (VmHWM).
   long ProgramPeakKiB();
+  // What each of the program's threads is doing: their stacks where gdb is installed, else their states;
+  // for the failure text of a program that does not get on.
+  std::string ProgramThreads();
 
   // Its windows on the display.
   // A minute: Qt's start on a display can take that long when both cores are overloaded.

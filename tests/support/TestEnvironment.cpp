@@ -54,6 +54,8 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
 
 bool FileExists(const std::string& path) { return fs::exists(path); }
 
+bool KeepScratch() { return std::getenv("ORVEL_KEEP_SCRATCH") != nullptr; }
+
 TScratchDirectory::TScratchDirectory(bool withImages) {
   previous_ = fs::current_path().string();
   // A name nobody holds yet, made the way mkdtemp does, which not every system has.
@@ -72,5 +74,5 @@ TScratchDirectory::TScratchDirectory(bool withImages) {
 TScratchDirectory::~TScratchDirectory() {
   std::error_code ignored;
   fs::current_path(previous_, ignored);
-  fs::remove_all(path_, ignored);
+  if (!KeepScratch()) fs::remove_all(path_, ignored);
 }

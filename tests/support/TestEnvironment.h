@@ -15,8 +15,12 @@ std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
 
+// Whether a test's scratch directories are kept for a look afterwards (ORVEL_KEEP_SCRATCH set).
+bool KeepScratch();
+
 // Makes a new empty directory the working directory for the life of the object, with a copy of the
-// button images in "Bmp" unless told otherwise, and goes back and removes it afterwards.
+// button images in "Bmp" unless told otherwise, and goes back and removes it afterwards
+// unless kept.
 class TScratchDirectory {
  public:
   explicit TScratchDirectory(bool withImages = true);
