@@ -41,7 +41,8 @@ void TOperatorSession::Start(bool& clean) {
   Screen = std::make_unique<TXSession>(Dir);
   WriteFileBytes(Dir + "/COM.ini", name + "\r\n");
   const ino_t written = comIniAtStart_ = Inode(Dir + "/COM.ini");
-  Program = std::make_unique<TChildProcess>(Screen->On(::Program(Dir)));
+  // The display is the session's own: any window of the program's name is the program's.
+  Program = Screen->StartClient(::Program(Dir), [&] { return Screen->FindWindow("ORVEL Control", 0ms) != 0; });
   // The poll that found units replaces COM.ini as its last step; a box during the poll means something
   // went wrong on the way.
   const bool polled = WaitUntil(

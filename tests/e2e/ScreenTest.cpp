@@ -35,15 +35,8 @@ void TScreenTest::RecordFailure() {
 }
 
 TChildProcess& TScreenTest::StartProgram() {
-  // On this shared machine a client's first connection to a fresh display is now and then refused; the
-  // program then ends at once, having done nothing, and is started again.
-  for (int attempt = 1;; ++attempt) {
-    program = std::make_unique<TChildProcess>(screen->Program());
-    WaitUntil([&] { return screen->MainWindow(0ms) || !program->Running(); }, 60s);
-    if (program->Running() || attempt == 3 ||
-        program->Output().find("could not connect to display") == std::string::npos)
-      return *program;
-  }
+  program = x->StartClient(screen->Program(), [&] { return screen->MainWindow(0ms) != 0; });
+  return *program;
 }
 
 void TScreenTest::EndProgram() {

@@ -109,10 +109,10 @@ void TProgramSession::StartProgram(std::vector<std::string> wrapper) {
     program = wrapper.front();
   }
   mainWindow_ = 0;
-  program_ = std::make_unique<TChildProcess>(display_.On(
-      {program, arguments, directory_, {}, directory_ + "/program-" + std::to_string(runs) + ".out"}));
   wrapped_ = !wrapper.empty();
   wrappedPid_ = -1;
+  program_ = display_.StartClient({program, arguments, directory_, {}, directory_ + "/program-" + std::to_string(runs) + ".out"},
+                                  [&] { return MainWindow(TMilliseconds(0)) != 0; });
 }
 
 void TProgramSession::KillProgram() {

@@ -78,6 +78,17 @@ TChildProcess::TOptions TXSession::On(TChildProcess::TOptions options) const {
   return options;
 }
 
+std::unique_ptr<TChildProcess> TXSession::StartClient(const TChildProcess::TOptions& options,
+                                                      const std::function<bool()>& up,
+                                                      std::chrono::milliseconds limit) {
+  for (int attempt = 1;; ++attempt) {
+    auto client = std::make_unique<TChildProcess>(On(options));
+    WaitUntil([&] { return up() || !client->Running(); }, limit);
+    if (client->Running() || attempt == 3 || client->Output().find("could not connect to display") == std::string::npos)
+      return client;
+  }
+}
+
 std::string TXSession::Run(const std::string& program, const std::vector<std::string>& arguments) {
   const std::string output = scratch_ + "/x-client-" + std::to_string(++runs_) + ".out";
   TChildProcess client({Required(program), arguments, scratch_, {"DISPLAY=" + display_}, output});

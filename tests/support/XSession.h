@@ -38,6 +38,11 @@ class TXSession {
   // `options` with the environment a Qt program needs to show its windows on this display (replacing a
   // platform or display it named).
   TChildProcess::TOptions On(TChildProcess::TOptions options) const;
+  // Starts a client on this display and waits up to `limit` until `up` holds or the client has ended.
+  // On a busy machine the server now and then refuses a client's first connection; the client then ends
+  // at once saying it "could not connect to display", and is started again, three times at most.
+  std::unique_ptr<TChildProcess> StartClient(const TChildProcess::TOptions& options, const std::function<bool()>& up,
+                                             std::chrono::milliseconds limit = std::chrono::seconds(60));
 
   // The visible top-level window whose title is exactly `title` (and, when given, whose geometry `accept`
   // takes: windows without a caption of their own all carry the program's name); waits up to `limit`, 0
