@@ -88,21 +88,19 @@ TXSession::TWindow TopMessageBox(TXSession& x) {
   } catch (const EXSession&) {
     return 0;  // none
   }
-  // A box opened while another is open stands on top of it and takes the input. Without a window
-  // manager the windows are the root's children, which xwininfo lists from the top of the stack down.
-  std::istringstream stack(x.Run("xwininfo", {"-root", "-children"}));
-  for (std::string line; std::getline(stack, line);) {
-    const auto id = line.find("0x");
-    if (id == std::string::npos || line.find("\"", id) == std::string::npos) continue;
+  std::vector<TXSession::TWindow> boxes;
+  std::istringstream ids(visible);
+  for (std::string id; std::getline(ids, id);) {
     try {
-      const TXSession::TWindow window = std::stoul(line.substr(id), nullptr, 16);
-      if (("\n" + visible).find("\n" + std::to_string(window) + "\n") == std::string::npos) continue;
-      if (x.IsDialog(window) && !Is(x.Geometry(window), PollWindowSize)) return window;
+      const TXSession::TWindow window = std::stoul(id);
+      if (x.IsDialog(window) && !Is(x.Geometry(window), PollWindowSize)) boxes.push_back(window);
     } catch (const std::exception&) {
       // gone meanwhile
     }
   }
-  return 0;
+  // A box opened while another is open stands on top of it and takes the input, unless the other is
+  // modal and the new one is not (the notice of a lost port is not).
+  return boxes.empty() ? 0 : x.TakingInput(boxes);
 }
 
 TProgramScreen::TMessage TProgramScreen::ReadMessage(TWindow window) {

@@ -225,12 +225,15 @@ bool TProgramSession::WaitForMessageBox(TMilliseconds limit) {
 }
 
 void TProgramSession::DismissMessageBoxes() {
-  // One after the other: pressing OK on one may bring up the next.
+  // One after the other: pressing OK on one may bring up the next. A modal box blocks the others, so
+  // the one that takes the keys goes first.
   for (int round = 0; round < 20; ++round) {
     const auto boxes = MessageBoxes();
     if (boxes.empty()) return;
     try {
-      display_.Focus(boxes.front());
+      const TXSession::TWindow box = display_.TakingInput(boxes);
+      if (!box) continue;
+      display_.Focus(box);
       display_.Keys("Return");
     } catch (const EXSession&) {
       // gone meanwhile

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -167,6 +168,28 @@ bool TXSession::IsDialog(TWindow window) {
   } catch (const EXSession&) {
     return false;  // gone meanwhile
   }
+}
+
+TXSession::TWindow TXSession::TakingInput(const std::vector<TWindow>& windows) {
+  // Without a window manager the windows are the root's children, which xwininfo lists from the top of
+  // the stack down.
+  std::vector<TWindow> stack;
+  std::istringstream lines(Run("xwininfo", {"-root", "-children"}));
+  for (std::string line; std::getline(lines, line);) {
+    const auto id = line.find("0x");
+    if (id == std::string::npos || line.find('"', id) == std::string::npos) continue;
+    const TWindow window = std::stoul(line.substr(id), nullptr, 16);
+    if (std::find(windows.begin(), windows.end(), window) != windows.end()) stack.push_back(window);
+  }
+  for (TWindow window : stack) {
+    try {
+      if (Run("xprop", {"-id", std::to_string(window), "_NET_WM_STATE"}).find("_NET_WM_STATE_MODAL") != std::string::npos)
+        return window;
+    } catch (const EXSession&) {
+      // gone meanwhile
+    }
+  }
+  return stack.empty() ? 0 : stack.front();
 }
 
 bool TXSession::Installed() {

@@ -53,6 +53,9 @@ class TXSession {
   std::vector<TWindow> ProgramWindows(int pid);
   // Whether the window is a dialog (a message box, say) rather than a window of its own.
   bool IsDialog(TWindow window);
+  // Of `windows`, the one a key pressed now reaches: a modal window blocks input to all others, so the
+  // highest modal one in the stack, else the highest of all; 0 when none of them is still there.
+  TWindow TakingInput(const std::vector<TWindow>& windows);
   // The visible windows with their titles (also for a failure message).
   std::vector<std::pair<TWindow, std::string>> VisibleWindows();
   TGeometry Geometry(TWindow window);
