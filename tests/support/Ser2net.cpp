@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -30,8 +31,9 @@ uint16_t FreeLoopbackPort() {
   return port;
 }
 
-bool ListeningOnLoopback(uint16_t port) {
-  // /proc/net/tcp: "sl local_address rem_address st ...", addresses as hex, state 0A for listening.
+bool ListeningOnLoopback(uint16_t port, pid_t pid) {
+  // /proc/net/tcp: "sl local_address rem_address st tx:rx tr:when retrnsmt uid timeout inode ...",
+  // addresses as hex, state 0A for listening.
   std::ifstream table("/proc/net/tcp");
   std::string line;
   std::getline(table, line);
@@ -39,9 +41,14 @@ bool ListeningOnLoopback(uint16_t port) {
   std::snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
   while (std::getline(table, line)) {
     std::istringstream fields(line);
-    std::string slot, local, remote, state;
-    fields >> slot >> local >> remote >> state;
-    if (local == wanted && state == "0A") return true;
+    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+    if (local != wanted || state != "0A") continue;
+    if (pid <= 0) return true;
+    // Another server (another test's, say) may hold the port that this one then failed to take.
+    std::error_code e;
+    for (auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", e))
+      if (std::filesystem::read_symlink(fd.path(), e).string() == "socket:[" + inode + "]") return true;
   }
   return false;
 }
@@ -79,7 +86,8 @@ bool TSer2net::Start() {
       directory_ + "/ser2net.out"});
   up_ = WaitUntil(
       [&] {
-        return !process_->Running() || (ListeningOnLoopback(rfc2217Port_) && ListeningOnLoopback(tcpPort_));
+        return !process_->Running() ||
+               (ListeningOnLoopback(rfc2217Port_, process_->Pid()) && ListeningOnLoopback(tcpPort_, process_->Pid()));
       },
       10s) &&
         process_->Running();

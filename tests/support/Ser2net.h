@@ -40,7 +40,8 @@ class TSer2net {
   std::unique_ptr<TChildProcess> process_;
 };
 
-// Whether something listens on the loopback port (a server that is up, without connecting to it).
-bool ListeningOnLoopback(uint16_t port);
+// Whether something listens on the loopback port (a server that is up, without connecting to it); with
+// `pid`, whether that process does.
+bool ListeningOnLoopback(uint16_t port, pid_t pid = -1);
 // A loopback port that is free now.
 uint16_t FreeLoopbackPort();
