@@ -104,7 +104,8 @@ TEST(NetEndToEndLoss, AServerStoppedMidPollIsShownWithoutSpinningAndARescanBring
   if (late > 0) std::printf("%d box(es) in the rescan after the server's return\n", late);
   EXPECT_NE(Inode(session.Dir + "/COM.ini"), before_rescan)
       << "no poll found units again; trace:\n" << ReadFileBytes(session.TracePath());
-  EXPECT_EQ(session.Screen->Geometry(session.MainWindow).Width, 80 + 2 * 91 + 7);  // both panels
+  EXPECT_EQ(session.Screen->Geometry(session.MainWindow).Width, 80 + 2 * 91 + 7)  // both panels
+      << "trace:\n" << ReadFileBytes(session.TracePath());
   EXPECT_EQ(ReadFileBytes(session.Dir + "/COM.ini"), session.Server->Rfc2217Name() + "\r\n");
 }
 

@@ -52,7 +52,10 @@ void TOperatorSession::Start(bool& clean) {
       },
       120s);
   ASSERT_TRUE(Program->Running()) << Program->Describe() << "\n" << Program->Output();
-  if (!MessageBoxes().empty()) return;
+  if (!MessageBoxes().empty()) {
+    Screen->Screenshot(Dir + "/box-during-first-poll.png");
+    return;
+  }
   ASSERT_TRUE(polled) << "the poll did not finish; trace so far:\n" << ReadFileBytes(TracePath());
   ASSERT_NO_FATAL_FAILURE(FindMainWindow());
   clean = true;

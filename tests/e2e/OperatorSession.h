@@ -77,8 +77,8 @@ class TOperatorSession {
 };
 
 // A session whose reply came too late (see TOperatorSession::Start) is run again, fresh, this often at most; each
-// retry is reported.
-constexpr int Attempts = 3;
+// retry is reported. With both cores overloaded three sessions in a row now and then had a late reply.
+constexpr int Attempts = 5;
 
 void ReportLateReply(const std::string& scheme, int attempt);
 
