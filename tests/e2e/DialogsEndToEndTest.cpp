@@ -129,9 +129,8 @@ TEST_F(DialogsEndToEnd, APulledAdapterIsReportedAndTheSamePortBringsThePanelsBac
 
   // The terminal goes away in the middle of the poll, while unit 3's switches are read.
   ASSERT_TRUE(WaitUntil([&] { return HostFrames(Trace()).size() >= 6 || !program.Running(); }, 60s));
-  sim->Signal(SIGKILL);
-  ASSERT_TRUE(sim->WaitForExit(10s));
-  fs::remove(Tty());  // the device node of a pulled adapter goes with it
+  PullSimulator(*sim, Tty());
+  ASSERT_FALSE(sim->Running());
   // The port's error, as the failed transfers report it (the receiver's read and the poll's next
   // request may each have their say), and the reply timer of the last request, which ran out meanwhile.
   // A box that opens while another is open stands on top of it: each is answered as it comes up.

@@ -26,8 +26,8 @@ TEST(ReplugEndToEnd, ASimulatorKilledMidPollAndStartedAgainIsFoundByARescan) {
 
   // A rescan, and the adapter goes while unit 3's registers are being read.
   ASSERT_TRUE(session.RescanUntilReading(firstPoll));
-  session.Sim->Signal(SIGKILL);
-  ASSERT_TRUE(session.Sim->WaitForExit(10s));
+  PullSimulator(*session.Sim, session.Dir + "/tty");
+  ASSERT_FALSE(session.Sim->Running());
 
   // The operator is told, and the program rests.
   ASSERT_TRUE(WaitUntil([&] { return !session.MessageBoxes().empty(); }, 30s)) << "no error was shown";

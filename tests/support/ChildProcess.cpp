@@ -88,6 +88,12 @@ std::string TChildProcess::Describe() const {
   return program + " ended by signal " + std::to_string(TermSignal()) + " (" + strsignal(TermSignal()) + ")";
 }
 
+void PullSimulator(TChildProcess& simulator, const std::string& link) {
+  simulator.Signal(SIGKILL);
+  simulator.WaitForExit(std::chrono::seconds(10));
+  ::unlink(link.c_str());
+}
+
 double TChildProcess::CpuSeconds() const { return ProcessCpuSeconds(pid_); }
 
 double ProcessCpuSeconds(pid_t pid) {

@@ -54,6 +54,11 @@ class TChildProcess {
 // Checks `condition` every few milliseconds until it holds or `limit` has passed; true if it held.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
 
+// Ends a unit simulator as an adapter is pulled out: at once (SIGKILL), and with the link to its terminal,
+// as the system removes a pulled adapter's device. Left behind, the link would lead a program that waits
+// for its port back to whatever terminal next gets that number, another test's, say.
+void PullSimulator(TChildProcess& simulator, const std::string& link);
+
 // User plus system CPU time a process has used so far, in seconds; 0 once it is gone.
 double ProcessCpuSeconds(pid_t pid);
 

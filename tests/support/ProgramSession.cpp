@@ -81,9 +81,7 @@ void TProgramSession::StartSimulator() {
 }
 
 void TProgramSession::KillSimulator() {
-  if (!simulator_) return;
-  simulator_->Signal(SIGKILL);
-  simulator_->WaitForExit(TMilliseconds(5000));
+  if (simulator_) PullSimulator(*simulator_, tty_);
 }
 
 bool TProgramSession::SimulatorRunning() { return simulator_ && simulator_->Running(); }
