@@ -43,6 +43,8 @@ std::vector<TTracedFrame> ReadTrace(const std::string& path) {
   std::vector<TTracedFrame> frames;
   std::ifstream in(path);
   for (std::string line; std::getline(in, line);) {
+    // A last line without its newline is still being written by the simulator: not there yet.
+    if (in.eof()) break;
     if (line.empty()) continue;
     TTracedFrame f;
     f.FromHost = TraceField(line, "from") == "host";

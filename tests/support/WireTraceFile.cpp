@@ -66,7 +66,10 @@ TTraceLine ParseLine(const std::string& line) {
 std::vector<TTraceLine> ReadWireTrace(const std::string& path) {
   std::vector<TTraceLine> lines;
   std::ifstream in(path, std::ios::binary);
-  for (std::string line; std::getline(in, line);)
+  for (std::string line; std::getline(in, line);) {
+    // A last line without its newline is still being written by the simulator: not there yet.
+    if (in.eof()) break;
     if (!line.empty()) lines.push_back(ParseLine(line));
+  }
   return lines;
 }
