@@ -6,6 +6,7 @@
 #include "app/Form1.h"
 #include "link/Frame.h"
 #include "tests/e2e/ProgramScreen.h"
+#include "toolkit/Toolkit.h"
 #include "unitsim/SimTrace.h"
 
 using namespace std::chrono_literals;
@@ -42,7 +43,7 @@ void TOperatorSession::Start(bool& clean) {
   WriteFileBytes(Dir + "/COM.ini", name + "\r\n");
   const ino_t written = comIniAtStart_ = Inode(Dir + "/COM.ini");
   // The display is the session's own: any window of the program's name is the program's.
-  Program = Screen->StartClient(::Program(Dir), [&] { return Screen->FindWindow("ORVEL Control", 0ms) != 0; });
+  Program = Screen->StartClient(::Program(Dir), [&] { return Screen->FindWindow(ApplicationTitle, 0ms) != 0; });
   // The poll that found units replaces COM.ini as its last step; a box during the poll means something
   // went wrong on the way.
   const bool polled = WaitUntil(
